@@ -18,8 +18,10 @@ enum class OpenMode {
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
 
+// A folder does not open (EISDIR).
 FileHandle FileOpen(const std::string& path, OpenMode mode);
-// Bytes read, 0 at end of file, -1 on error.
+// Bytes read, 0 at end of file, -1 on error. Fewer than `count` only at the
+// end of the file (or after an error, which the next call reports).
 int64_t FileRead(FileHandle h, void* buffer, int64_t count);
 // Bytes written (short on error), -1 when nothing could be written.
 int64_t FileWrite(FileHandle h, const void* buffer, int64_t count);
@@ -46,9 +48,12 @@ bool PathExists(const std::string& path);   // anything exists (no link followin
 int64_t FileSizeOf(const std::string& path);  // -1 when missing
 bool DeleteFile(const std::string& path);
 bool RemoveDir(const std::string& path);       // an empty folder
-bool RemoveTree(const std::string& path);      // a folder and all below it
-bool MoveFile(const std::string& from, const std::string& to);  // rename(2); fails across file systems
-bool CopyFile(const std::string& from, const std::string& to);  // create/truncate `to`
+bool RemoveTree(const std::string& path);      // a folder and all below it; links are removed, not followed
+// rename(2): replaces an existing `to`; fails across file systems (EXDEV).
+bool MoveFile(const std::string& from, const std::string& to);
+// Creates or truncates `to`; on failure no partial `to` is left, and a `to`
+// that is `from` itself is refused before anything is truncated.
+bool CopyFile(const std::string& from, const std::string& to);
 bool CreateDir(const std::string& path);
 bool ForceDirs(const std::string& path);  // with all missing parents
 std::string CurrentDir();                 // with a trailing "/"

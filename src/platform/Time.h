@@ -6,7 +6,8 @@
 
 namespace tessavar::platform {
 
-inline constexpr uint32_t kDosDate1980 = 0x00210020;  // 1 January 1980, 00:00
+// 1 January 1980, 00:01 (time field 0x0020): the floor every archive date is raised to.
+inline constexpr uint32_t kDosDate1980 = 0x00210020;
 
 // Milliseconds since an arbitrary start, wrapping at 32 bits.
 uint32_t TickCount();
