@@ -36,6 +36,22 @@ std::vector<uint8_t> ReadBytes(TByteSource& src, int64_t pos, int64_t count) {
 
 TArcType PlainOrExe(bool atZero, TArcType plain, TArcType exe) { return atZero ? plain : exe; }
 
+// An ARC entry header whose method the signature table leaves out (1, 3-7:
+// stored old-style, packed, squeezed, crunched without packing). Such
+// archives are common, so they are taken when the name field that follows
+// is a plausible file name: 1 to 12 printable characters and a zero byte.
+bool LooksLikeArcHeader(const std::vector<uint8_t>& b, size_t at) {
+  if (b.size() < at + 29 || b[at] != 0x1A) return false;
+  const uint8_t method = b[at + 1];
+  if (method != 1 && (method < 3 || method > 7)) return false;
+  size_t n = 0;
+  while (n < 13 && b[at + 2 + n] != 0) {
+    if (b[at + 2 + n] < 0x20 || b[at + 2 + n] >= 0x7F) return false;
+    ++n;
+  }
+  return n > 0 && n < 13;
+}
+
 std::string LowerExtension(const std::string& name) {
   size_t slash = name.find_last_of('/');
   size_t dot = name.find_last_of('.');
@@ -210,6 +226,7 @@ TArcType TRegisterZipTV::DetectType(TByteSource& src) {
           TSignatureMatch m = MatchArchiveSignature(src, false, four);
           if (m.startOffset >= 0) startOffset_ = m.startOffset;
           type = m.type;
+          if (type == atNA && LooksLikeArcHeader(buf, skip)) type = atArc;
           if (type == atNA) {
             if (CheckTar(src) == atTar) {
               type = atTar;
