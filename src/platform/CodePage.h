@@ -13,6 +13,8 @@ std::string Utf8ToOem(std::string_view utf8);
 // True when every character of `utf8` has a CP437 byte.
 bool OemCanHold(std::string_view utf8);
 bool IsValidUtf8(std::string_view text);
+// Appends one character as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 bool IsAscii(std::string_view text);
 
 }  // namespace tessavar::platform

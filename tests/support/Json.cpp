@@ -1,5 +1,7 @@
 #include "Json.h"
 
+#include "platform/CodePage.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -42,23 +44,6 @@ class Parser {
   void Expect(char c) {
     if (!Eat(c)) Fail("unexpected character");
   }
-  static void Utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
   uint32_t Hex4() {
     if (p_ + 4 > s_.size()) Fail("short escape");
     uint32_t v = static_cast<uint32_t>(std::strtoul(s_.substr(p_, 4).c_str(), nullptr, 16));
@@ -91,7 +76,7 @@ class Parser {
             uint32_t lo = Hex4();
             cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
           }
-          Utf8(out, cp);
+          platform::AppendUtf8(out, cp);
           break;
         }
         default: out += e;

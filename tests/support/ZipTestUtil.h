@@ -13,154 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "Json.h"
 #include "TestSupport.h"
 #include "archive/zip/ztvCrypt.h"
 #include "archive/zip/ztvZipRecords.h"
 
 namespace tessavar::test::zip {
-
-// ---- Just enough JSON for MANIFEST.json ----
-
-struct Json {
-  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-  bool b = false;
-  double num = 0;
-  std::string str;
-  std::vector<Json> items;
-  std::map<std::string, Json> fields;
-
-  const Json& operator[](const std::string& key) const {
-    static const Json none;
-    auto it = fields.find(key);
-    return it == fields.end() ? none : it->second;
-  }
-};
-
-class JsonParser {
- public:
-  explicit JsonParser(std::string_view text) : s_(text) {}
-  Json Parse() {
-    Json v = Value();
-    Space();
-    if (i_ != s_.size()) Fail();
-    return v;
-  }
-
- private:
-  [[noreturn]] void Fail() { throw std::runtime_error("bad JSON at " + std::to_string(i_)); }
-  void Space() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) ++i_;
-  }
-  bool Take(char c) {
-    Space();
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
-  }
-  void Expect(char c) {
-    if (!Take(c)) Fail();
-  }
-  static void PutUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  uint32_t Hex4() {
-    if (i_ + 4 > s_.size()) Fail();
-    uint32_t v = static_cast<uint32_t>(std::stoul(std::string(s_.substr(i_, 4)), nullptr, 16));
-    i_ += 4;
-    return v;
-  }
-  std::string Str() {
-    Expect('"');
-    std::string out;
-    while (i_ < s_.size() && s_[i_] != '"') {
-      char c = s_[i_++];
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (i_ >= s_.size()) Fail();
-      char e = s_[i_++];
-      switch (e) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'u': {
-          uint32_t cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && i_ + 1 < s_.size() && s_[i_] == '\\' && s_[i_ + 1] == 'u') {
-            i_ += 2;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
-          }
-          PutUtf8(out, cp);
-          break;
-        }
-        default: out += e;
-      }
-    }
-    Expect('"');
-    return out;
-  }
-  Json Value() {
-    Space();
-    if (i_ >= s_.size()) Fail();
-    Json v;
-    char c = s_[i_];
-    if (c == '{') {
-      ++i_;
-      v.kind = Json::Object;
-      if (Take('}')) return v;
-      do {
-        Space();
-        std::string k = Str();
-        Expect(':');
-        v.fields[k] = Value();
-      } while (Take(','));
-      Expect('}');
-    } else if (c == '[') {
-      ++i_;
-      v.kind = Json::Array;
-      if (Take(']')) return v;
-      do v.items.push_back(Value());
-      while (Take(','));
-      Expect(']');
-    } else if (c == '"') {
-      v.kind = Json::String;
-      v.str = Str();
-    } else if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
-      v.kind = Json::Bool;
-      v.b = c == 't';
-      i_ += v.b ? 4 : 5;
-    } else if (s_.substr(i_, 4) == "null") {
-      i_ += 4;
-    } else {
-      size_t used = 0;
-      v.kind = Json::Number;
-      v.num = std::stod(std::string(s_.substr(i_, 32)), &used);
-      i_ += used;
-    }
-    return v;
-  }
-
-  std::string_view s_;
-  size_t i_ = 0;
-};
 
 struct ManifestEntry {
   std::string name;
@@ -181,22 +39,21 @@ struct ManifestArchive {
 inline std::filesystem::path ZipFixtures() { return FixturesDir() / "zip"; }
 
 inline std::vector<ManifestArchive> LoadZipManifest() {
-  std::vector<uint8_t> raw = ReadAll(ZipFixtures() / "MANIFEST.json");
-  Json root = JsonParser(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size())).Parse();
+  Json root = Json::ParseFile(ZipFixtures() / "MANIFEST.json");
   std::vector<ManifestArchive> out;
   for (const Json& a : root.items) {
     ManifestArchive m;
-    m.file = a["file"].str;
-    if (a["password"].kind == Json::String) m.password = a["password"].str;
-    m.notes = a["notes"].str;
+    m.file = a["file"].Str();
+    if (a["password"].kind == Json::Kind::String) m.password = a["password"].Str();
+    m.notes = a["notes"].Str();
     for (const Json& e : a["entries"].items) {
       ManifestEntry me;
-      me.name = e["name"].str;
-      me.dir = e["dir"].b;
-      me.size = static_cast<int64_t>(e["size"].num);
-      me.crc32 = static_cast<uint32_t>(std::stoul(e["crc32"].str, nullptr, 16));
-      me.method = static_cast<int>(e["method"].num);
-      me.encrypted = e["encrypted"].b;
+      me.name = e["name"].Str();
+      me.dir = e["dir"].Bool();
+      me.size = e["size"].Int();
+      me.crc32 = static_cast<uint32_t>(std::stoul(e["crc32"].Str("0"), nullptr, 16));
+      me.method = static_cast<int>(e["method"].Int());
+      me.encrypted = e["encrypted"].Bool();
       m.entries.push_back(me);
     }
     out.push_back(std::move(m));
