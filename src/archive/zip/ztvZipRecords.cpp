@@ -588,6 +588,22 @@ int64_t FindEndOfCentralDir(TByteSource& src, TZipSearchState& st) {
     return Finish(st, -1);
   }
   uint8_t local[TLocalFileHeader::kSize];
+  auto localAt = [&](int64_t pos) {
+    return ReadExact(src, pos, local, TLocalFileHeader::kSize) &&
+           ClassifySignature(GetU32(local), htLocal).kind == htLocal;
+  };
+  if (!localAt(localPos) && st.OffsetBias == 0 && claimedOffset < static_cast<uint64_t>(candidate)) {
+    // A stub was put in front of an archive whose offsets still count from
+    // its own start: the directory lies as far behind its recorded offset as
+    // every local header does. Taking that shift lets readers use the
+    // offsets instead of searching for the headers.
+    const int64_t shift = candidate - static_cast<int64_t>(claimedOffset);
+    int64_t shifted = 0;
+    if (!__builtin_add_overflow(localPos, shift, &shifted) && shifted <= size && localAt(shifted)) {
+      st.OffsetBias = shift;
+      localPos = shifted;
+    }
+  }
   if (ReadExact(src, localPos, local, TLocalFileHeader::kSize)) {
     const TSignatureClass localClass = ClassifySignature(GetU32(local), htLocal);
     if (localClass.kind == htLocal) {
