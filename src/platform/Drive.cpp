@@ -252,6 +252,25 @@ bool RealDriveProvider::FreeSpace(const std::string& path, int64_t& freeBytes, i
   return true;
 }
 
+std::vector<std::string> RealDriveProvider::MountPoints() {
+  static const char* const kKept[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "sshfs", "fuse.sshfs",
+                                      "tmpfs", "ramfs", "iso9660", "udf"};
+  std::vector<std::string> points{"/"};
+  for (const Mount& m : ReadMounts()) {
+    if (m.point.empty() || m.point == "/") continue;
+    if (Below(m.point, "/proc") || Below(m.point, "/sys") || Below(m.point, "/dev")) continue;
+    bool keep = m.source.compare(0, 5, "/dev/") == 0;  // a file system on a block device
+    for (const char* t : kKept) keep = keep || m.fsType == t;
+    // Containers bind-mount single files (/etc/hosts) from the host's disk.
+    if (!keep || !DirExists(m.point)) continue;
+    std::string point = m.point + "/";
+    bool seen = false;
+    for (const auto& p : points) seen = seen || p == point;
+    if (!seen) points.push_back(std::move(point));
+  }
+  return points;
+}
+
 // --- FakeDriveProvider ------------------------------------------------------
 
 FakeDriveProvider::FakeDriveProvider(std::string root, DriveType type) : root_(std::move(root)), type_(type) {
@@ -308,6 +327,8 @@ bool FakeDriveProvider::FreeSpace(const std::string& path, int64_t& freeBytes, i
   freeBytes = used >= disk.capacity ? 0 : disk.capacity - used;
   return true;
 }
+
+std::vector<std::string> FakeDriveProvider::MountPoints() { return {root_}; }
 
 // --- the provider in use ----------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tessavar::platform {
 
@@ -23,6 +24,10 @@ class DriveProvider {
   virtual bool VolumeInfo(const std::string& path, std::string& label, uint32_t& serial) = 0;
   virtual bool SetVolumeLabel(const std::string& path, const std::string& label) = 0;
   virtual bool FreeSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes) = 0;
+  // The mount points (with trailing "/") of the file systems that hold
+  // files, for a walk over "every drive". A provider that cannot enumerate
+  // its mounts offers the root alone.
+  virtual std::vector<std::string> MountPoints() { return {"/"}; }
 };
 
 // The provider in use (the real one unless a test installed another).
@@ -40,6 +45,10 @@ class RealDriveProvider : public DriveProvider {
   bool VolumeInfo(const std::string& path, std::string& label, uint32_t& serial) override;
   bool SetVolumeLabel(const std::string& path, const std::string& label) override;
   bool FreeSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes) override;
+  // "/" and the mounted folders of block devices, network shares, RAM disks
+  // and CDs; the kernel's own file systems (proc, sysfs, devtmpfs, cgroup,
+  // ...) and anything below /proc, /sys and /dev are left out.
+  std::vector<std::string> MountPoints() override;
 };
 
 // A removable drive made of a folder: every path below `root` is on it. The
@@ -66,6 +75,8 @@ class FakeDriveProvider : public DriveProvider {
   bool VolumeInfo(const std::string& path, std::string& label, uint32_t& serial) override;
   bool SetVolumeLabel(const std::string& path, const std::string& label) override;
   bool FreeSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes) override;
+  // Only the fake drive's root, so a walk over every drive stays inside it.
+  std::vector<std::string> MountPoints() override;
 
  private:
   bool OnDrive(const std::string& path) const;

@@ -56,6 +56,8 @@ bool Describe(const std::string& path, const std::string& name, FindData& out) {
   out.size = (dangling || S_ISDIR(st.st_mode)) ? 0 : static_cast<int64_t>(st.st_size);
   out.mtime = st.st_mtim.tv_sec;
   out.mode = static_cast<int>(st.st_mode & 07777);
+  out.device = static_cast<uint64_t>(st.st_dev);
+  out.inode = static_cast<uint64_t>(st.st_ino);
   return true;
 }
 

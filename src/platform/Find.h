@@ -12,6 +12,10 @@ struct FindData {
   int64_t size{};         // 0 for folders
   int64_t mtime{};        // modification time, Unix seconds (UTC)
   int mode{};             // Unix permission bits
+  // Identity of the file the entry leads to (after following links), so a
+  // walker can tell a folder it has already been in and a file system border.
+  uint64_t device{};
+  uint64_t inode{};
 };
 
 // Enumerates the entries of a folder whose names match a find pattern: the
