@@ -3,29 +3,30 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-const char kUsage[] =
-    "usage: tessavar-cli COMMAND [OPTIONS] ARCHIVE [ARGS...]\n"
-    "  l [--json] [-p PASSWORD] ARCHIVE [PATTERN...]   list\n"
-    "  t [-p PASSWORD] ARCHIVE [PATTERN...]            test\n"
-    "  x [-o DIR] [-p PASSWORD] [-y|-n] [-j] ARCHIVE [PATTERN...]  extract\n"
-    "  a [-t zip|jar|lha|cab] [-p PASSWORD] [--encrypt-headers] [-0|-1|-6|-9] [-r] ARCHIVE PATH...  add\n"
-    "  u ARCHIVE PATH...   refresh\n"
-    "  m ARCHIVE PATH...   move\n"
-    "  d ARCHIVE PATTERN...   delete entries\n";
-
-}  // namespace
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kUsage, argc < 2 ? stderr : stdout);
-    return argc < 2 ? 3 : 0;
+  using namespace tessavar::cli;
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kUsage;
   }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    PrintUsage(stdout);
+    return kOk;
+  }
+  if (command == "--version") {
     std::puts("tessavar-cli 1.0 (Build 2472)");
-    return 0;
+    return kOk;
   }
-  std::fprintf(stderr, "tessavar-cli: the '%s' command is not available in this build\n", argv[1]);
-  return 2;
+  if (command == "l") return ListCommand(argc, argv);
+  if (command == "t" || command == "x" || command == "a" || command == "u" || command == "m" || command == "d") {
+    std::fprintf(stderr, "tessavar-cli: the '%s' command is not available in this build\n", command.c_str());
+    return kArchiveUnusable;
+  }
+  std::fprintf(stderr, "tessavar-cli: unknown command '%s'\n", command.c_str());
+  PrintUsage(stderr);
+  return kUsage;
 }

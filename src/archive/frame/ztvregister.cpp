@@ -287,6 +287,15 @@ TArcType TRegisterZipTV::DetectType(TByteSource& src) {
     // Detection never fails: it ends with the type reached.
     if (searchedEnd && IsZipFamily(type)) type = atUnsupported;
   }
+  // The last part of a split or spanned set holds an end record that names a
+  // later disk, whichever way the archive was found.
+  if ((type == atZip || type == atZipExe) && zip_.FoundHeaders.Has(htEnding) &&
+      zip_.EndOfCentralDir.NumberOfThisDisk != 0) {
+    if (TArcType split = CheckSpannedLabel(); split != atNA) {
+      type = split;
+      if (zip_.FoundHeaders.Has(htCentral)) startOffset_ = zip_.DirectoryStart;
+    }
+  }
   if (IsValidArcType(type) && startOffset_ == -1) startOffset_ = 0;
   if (type == atZip && LowerExtension(archiveFile_) == ".jar") type = atJar;
   int64_t mtime = 0;

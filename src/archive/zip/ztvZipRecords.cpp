@@ -447,7 +447,9 @@ int64_t FindEndOfCentralDir(TByteSource& src, TZipSearchState& st) {
   const int64_t size = src.Size();
   if (size <= 0) return Finish(st, 0);
 
-  const int64_t blockLen = std::min(kSearchBlockSize, size - 1);
+  // The whole file when it is small: an empty archive is an end record at
+  // the very first byte, and must read as intact rather than damaged.
+  const int64_t blockLen = std::min(kSearchBlockSize, size);
   const int64_t blockStart = size - blockLen;
   std::vector<uint8_t> block(static_cast<size_t>(blockLen));
   if (blockLen < 4 || src.ReadAt(blockStart, block.data(), blockLen) != blockLen) return Finish(st, 0);
@@ -457,7 +459,7 @@ int64_t FindEndOfCentralDir(TByteSource& src, TZipSearchState& st) {
   int64_t at = -1;
   uint32_t sig = 0;
   TSignatureClass cls;
-  for (int64_t i = blockLen - 4; i >= 1; --i) {
+  for (int64_t i = blockLen - 4; i >= 0; --i) {
     const uint32_t value = GetU32(&block[static_cast<size_t>(i)]);
     const TSignatureClass c = ClassifySignature(value, htEnding);
     if (c.kind != htEnding) continue;

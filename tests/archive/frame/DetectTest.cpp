@@ -44,6 +44,8 @@ std::string Lower(std::string s) {
 std::string ExpectedFor(const std::string& folder, const std::string& file) {
   const std::string ext = Lower(fs::path(file).extension().string());
   const bool exe = ext == ".exe";
+  // The last part of a split set names a later disk in its end record.
+  if (folder == "zip" && file.find("split") != std::string::npos) return "ZipMV";
   if (folder == "zip") return exe ? "ZipExe" : ext == ".jar" ? "Jar" : "Zip";
   if (folder == "gzip" || folder == "compress") return "GZip";
   if (folder == "tar") return "Tar";
@@ -107,9 +109,12 @@ TEST(Detection, EmptyZipIsReadFromItsLocalHeaders) {
   auto d = DetectBytes(tmp, "empty.zip", eocd);
   EXPECT_EQ(d->ArcType(), atZip);
   EXPECT_EQ(d->StartOffset(), 0);
-  THeaderTypeState local;
-  local.Include(htLocal);
-  EXPECT_EQ(d->FoundHeaders(), local);
+  // The end record is found even at the first byte; the archive is read
+  // from its (absent) local headers.
+  THeaderTypeState found;
+  found.Include(htEnding);
+  found.Include(htLocal);
+  EXPECT_EQ(d->FoundHeaders(), found);
 }
 
 TEST(Detection, ZipBehindUnknownBytesIsFoundByTheScan) {

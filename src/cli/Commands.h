@@ -1,0 +1,4 @@
+#pragma once
+namespace tessavar::cli {
+int ListCommand(int argc, char** argv);
+}  // namespace tessavar::cli
