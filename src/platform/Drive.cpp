@@ -252,6 +252,11 @@ bool RealDriveProvider::FreeSpace(const std::string& path, int64_t& freeBytes, i
   return true;
 }
 
+std::string RealDriveProvider::FileSystemName(const std::string& path) {
+  Mount m;
+  return FindMount(path, m) ? m.fsType : std::string();
+}
+
 std::vector<std::string> RealDriveProvider::MountPoints() {
   static const char* const kKept[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "sshfs", "fuse.sshfs",
                                       "tmpfs", "ramfs", "iso9660", "udf"};
@@ -326,6 +331,11 @@ bool FakeDriveProvider::FreeSpace(const std::string& path, int64_t& freeBytes, i
   totalBytes = disk.capacity;
   freeBytes = used >= disk.capacity ? 0 : disk.capacity - used;
   return true;
+}
+
+std::string FakeDriveProvider::FileSystemName(const std::string& path) {
+  if (!OnDrive(path)) return real_.FileSystemName(path);
+  return disk.present ? disk.fileSystem : std::string();
 }
 
 std::vector<std::string> FakeDriveProvider::MountPoints() { return {root_}; }

@@ -24,6 +24,9 @@ class DriveProvider {
   virtual bool VolumeInfo(const std::string& path, std::string& label, uint32_t& serial) = 0;
   virtual bool SetVolumeLabel(const std::string& path, const std::string& label) = 0;
   virtual bool FreeSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes) = 0;
+  // The type of the file system that holds path ("ext4", "vfat", "nfs4");
+  // "" when the provider cannot tell.
+  virtual std::string FileSystemName(const std::string& /*path*/) { return ""; }
   // The mount points (with trailing "/") of the file systems that hold
   // files, for a walk over "every drive". A provider that cannot enumerate
   // its mounts offers the root alone.
@@ -45,6 +48,8 @@ class RealDriveProvider : public DriveProvider {
   bool VolumeInfo(const std::string& path, std::string& label, uint32_t& serial) override;
   bool SetVolumeLabel(const std::string& path, const std::string& label) override;
   bool FreeSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes) override;
+  // The type column of /proc/self/mountinfo.
+  std::string FileSystemName(const std::string& path) override;
   // "/" and the mounted folders of block devices, network shares, RAM disks
   // and CDs; the kernel's own file systems (proc, sysfs, devtmpfs, cgroup,
   // ...) and anything below /proc, /sys and /dev are left out.
@@ -64,6 +69,7 @@ class FakeDriveProvider : public DriveProvider {
     int64_t capacity = 1457664;  // a 1.44 MB floppy
     bool present = true;
     bool writeProtected = false;
+    std::string fileSystem = "vfat";
   };
   Disk disk;
   const std::string& Root() const { return root_; }
@@ -75,6 +81,7 @@ class FakeDriveProvider : public DriveProvider {
   bool VolumeInfo(const std::string& path, std::string& label, uint32_t& serial) override;
   bool SetVolumeLabel(const std::string& path, const std::string& label) override;
   bool FreeSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes) override;
+  std::string FileSystemName(const std::string& path) override;
   // Only the fake drive's root, so a walk over every drive stays inside it.
   std::vector<std::string> MountPoints() override;
 

@@ -61,8 +61,11 @@ TEST_F(FakeDrive, DiskCanBeSwappedAtAnyTime) {
   EXPECT_TRUE(Drives().SetVolumeLabel(file, "PKBACK# 002"));
   EXPECT_EQ(fake_->disk.label, "PKBACK# 002");
 
+  EXPECT_EQ(Drives().FileSystemName(file), "vfat");
+
   fake_->disk.present = false;  // the user takes the disk out
   EXPECT_FALSE(Drives().DiskPresent(file));
+  EXPECT_EQ(Drives().FileSystemName(file), "");
   EXPECT_FALSE(Drives().VolumeInfo(file, label, serial));
   EXPECT_FALSE(Drives().SetVolumeLabel(file, "X"));
   int64_t freeBytes = 0, total = 0;
@@ -133,7 +136,9 @@ TEST(RealDrive, Smoke) {
 
   if (fs::is_directory("/proc/self")) {
     EXPECT_EQ(real.RootOf("/proc/self/fd"), "/proc/");
+    EXPECT_EQ(real.FileSystemName("/proc/self/fd"), "proc");
   }
+  EXPECT_FALSE(real.FileSystemName("/tmp").empty());
 }
 
 }  // namespace
