@@ -38,6 +38,9 @@ class TRegisterZipTV : public TComponent {
 
   // Results of detection.
   int64_t ArchiveSize() const { return archiveSize_; }
+  // A spanned set is read one disk at a time under one name; each disk's
+  // file has its own size.
+  void SetArchiveSize(int64_t value) { archiveSize_ = value; }
   int64_t StartOffset() const { return startOffset_; }
   uint32_t ArchiveDate() const { return archiveDate_; }
   int VolumeNum() const { return volumeNum_; }
