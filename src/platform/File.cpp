@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -265,6 +266,17 @@ bool FileTruncate(FileHandle h) {
     rc = ::ftruncate(h, pos);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return Failed(false);
+  return true;
+}
+
+bool FileSync(FileHandle h) {
+  int rc;
+  do {
+    rc = ::fsync(h);
+  } while (rc != 0 && errno == EINTR);
+  // Some file systems (pipes, a few FUSE ones) cannot sync; that is no
+  // reason to fail a write that otherwise went through.
+  if (rc != 0 && errno != EINVAL && errno != EROFS) return Failed(false);
   return true;
 }
 
@@ -535,6 +547,24 @@ bool SetFileMode(const std::string& path, int mode) {
   }
   if (::chmod(StripTrailingSlashes(path).c_str(), static_cast<mode_t>(mode) & 07777) != 0) return Failed(false);
   return true;
+}
+
+int NewFileMode() {
+  // umask(2) can only be read by setting it, which would briefly change it
+  // for every thread; the kernel shows it in /proc instead.
+  int mask = 022;
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+      unsigned value = 0;
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<int>(value & 0777);
+        break;
+      }
+    }
+    std::fclose(f);
+  }
+  return 0666 & ~mask;
 }
 
 bool GetFileTime(const std::string& path, int64_t& unixSeconds) {

@@ -30,6 +30,9 @@ int64_t FileSeek(FileHandle h, int64_t offset, SeekOrigin origin);
 int64_t FileSize(FileHandle h);
 // Cuts the file at the current position.
 bool FileTruncate(FileHandle h);
+// Flushes the file's data to the device (fsync), so that a rename that
+// follows cannot leave an empty file behind after a crash.
+bool FileSync(FileHandle h);
 bool FileClose(FileHandle h);
 // errno of the last failed call of this thread.
 int LastError();
@@ -80,6 +83,8 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes);
 // Unix permission bits (st_mode & 07777), or -1.
 int GetFileMode(const std::string& path);
 bool SetFileMode(const std::string& path, int mode);
+// The permission bits a newly created file gets: 0666 less the umask.
+int NewFileMode();
 
 // Modification time as Unix seconds (UTC), or false.
 bool GetFileTime(const std::string& path, int64_t& unixSeconds);

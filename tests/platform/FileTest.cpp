@@ -319,5 +319,17 @@ TEST(File, SameFileSystemLooksAtTheNearestExistingParent) {
   }
 }
 
+TEST(File, SyncAndTheModeOfNewFiles) {
+  TempFolder tmp;
+  const std::string path = (tmp / "n.bin").string();
+  FileHandle h = FileOpen(path, OpenMode::Create);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_TRUE(FileSync(h));
+  FileClose(h);
+  EXPECT_FALSE(FileSync(kInvalidHandle));
+  EXPECT_EQ(LastError(), EBADF);
+  EXPECT_EQ(GetFileMode(path), NewFileMode());  // what open(2) with 0666 gave
+}
+
 }  // namespace
 }  // namespace tessavar::platform

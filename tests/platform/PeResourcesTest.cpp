@@ -40,7 +40,9 @@ TEST(PeResources, MalformedImagesHaveNoResources) {
     std::vector<uint8_t> cut(img.begin(), img.begin() + static_cast<long>(n));
     PeStringTable t = Over(cut);
     auto s = t.String(1);
-    if (s) EXPECT_EQ(*s, "4096");
+    if (s) {
+      EXPECT_EQ(*s, "4096");
+    }
   }
   for (size_t i = 0; i < img.size(); ++i) {
     std::vector<uint8_t> bad = img;

@@ -346,6 +346,152 @@ int64_t TZipCommon::CopyStoredData(TStream32& Input, TStream32* Output, int64_t 
   return left;
 }
 
+void TZipCommon::DoTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName, bool& Cancel) {
+  if (OnTmpFileMoveBegin) OnTmpFileMoveBegin(this, Archive, TempFileName, Cancel);
+}
+
+void TZipCommon::DoTmpFileMoveEnd() {
+  if (OnTmpFileMoveEnd) OnTmpFileMoveEnd(this);
+}
+
+void TZipCommon::DoTmpFileProgress(TStream32* Stream) {
+  try {
+    byFile_ = Percent(fileTotal_, Stream ? Stream->Position() : 0);
+    byArchive_ = Percent(archiveTotal_, archiveTotal_ - bytesRemaining_);
+    if (OnTmpFileProgress) OnTmpFileProgress(this, byFile_, byArchive_);
+  } catch (...) {
+    // As with OnProgress: a failing handler must not break the move.
+  }
+}
+
+namespace {
+
+constexpr int64_t kMoveChunk = 100000;
+
+// The data of a temporary archive must be on the device before its name
+// replaces the archive's, or a crash could leave an empty archive.
+bool SyncByName(const std::string& path, int& error) {
+  platform::FileHandle h = platform::FileOpen(path, platform::OpenMode::Read);
+  if (h == platform::kInvalidHandle) {
+    error = platform::LastError();
+    return false;
+  }
+  const bool ok = platform::FileSync(h);
+  if (!ok) error = platform::LastError();
+  platform::FileClose(h);
+  return ok;
+}
+
+}  // namespace
+
+bool TZipCommon::MoveTempFile(TStream32* TempStream, const std::string& Destination, bool SameDrive,
+                              const std::string& TempName) {
+  const bool inMemory = TempName.empty() || TempName == "NoName";
+  if (inMemory && TempStream == nullptr) {
+    ReportError(Destination, TempName, "", E_FOPEN);
+    return false;
+  }
+  // The archive keeps its permissions; a new one gets what a newly created
+  // file would (temporary files are made private).
+  const int oldMode = platform::FileExists(Destination) ? platform::GetFileMode(Destination) : -1;
+  const int mode = oldMode >= 0 ? oldMode : platform::NewFileMode();
+  auto fail = [&](int error) {
+    ReportError(Destination, TempName, "", platform::IsDiskFull(error) ? E_DISKFULL : E_FWRITE);
+    return false;
+  };
+
+  if (SameDrive && !inMemory) {
+    int error = 0;
+    if (!SyncByName(TempName, error)) return fail(error);
+    platform::SetFileMode(TempName, mode);
+    // Never delete the archive first: rename replaces it in one step, so
+    // the archive's name always names a whole archive.
+    if (platform::MoveFile(TempName, Destination)) return true;
+    error = platform::LastError();
+    // Bind mounts of one file system share st_dev but refuse the rename;
+    // those take the copy below.
+    if (error != EXDEV) return fail(error);
+  }
+
+  std::unique_ptr<TFileStream32> file;
+  TStream32* source = TempStream;
+  if (!inMemory) {
+    file = std::make_unique<TFileStream32>(TempName, fmShareDenyWrite);
+    if (!file->Valid()) {
+      ReportError(TempName, "", "", E_FOPEN);
+      return false;
+    }
+    source = file.get();
+  }
+  const int64_t size = std::max<int64_t>(source->Size(), 0);
+  source->SetPosition(0);
+  fileTotal_ = size;
+  archiveTotal_ = size;
+  bytesRemaining_ = size;
+
+  // The copy goes next to the archive and replaces it only when complete,
+  // so a full disk, a cancel or a crash leaves the old archive whole.
+  std::string folder = FolderPart(Destination);
+  if (folder.empty()) folder = platform::CurrentDir();
+  errno = 0;
+  const std::string copyName = platform::CreateTempFile(folder, "ztv");
+  if (copyName.empty()) return fail(errno);
+  platform::FileHandle out = platform::FileOpen(copyName, platform::OpenMode::ReadWrite);
+  if (out == platform::kInvalidHandle) {
+    const int error = platform::LastError();
+    platform::DeleteFile(copyName);
+    return fail(error);
+  }
+
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::clamp<int64_t>(size, 1, kMoveChunk)));
+  bool ok = true;
+  int error = 0;
+  for (int64_t left = size; left > 0;) {
+    platform::ProcessMessages();
+    if (Cancelled()) {
+      ok = false;
+      break;
+    }
+    const int64_t want = std::min<int64_t>(left, static_cast<int64_t>(chunk.size()));
+    const int64_t got = std::min(source->Read(chunk.data(), want), want);
+    if (got <= 0) {  // the temporary archive is shorter than it was
+      ok = false;
+      error = platform::LastError();
+      break;
+    }
+    if (platform::FileWrite(out, chunk.data(), got) != got) {
+      ok = false;
+      error = platform::LastError();
+      break;
+    }
+    left -= got;
+    bytesRemaining_ -= got;
+    DoTmpFileProgress(source);
+  }
+  if (ok && Cancelled()) ok = false;
+  if (ok && !platform::FileSync(out)) {
+    ok = false;
+    error = platform::LastError();
+  }
+  // Delayed write errors (NFS, quotas) show up at close.
+  if (!platform::FileClose(out) && ok) {
+    ok = false;
+    error = platform::LastError();
+  }
+  if (ok) platform::SetFileMode(copyName, mode);
+  if (ok && !platform::MoveFile(copyName, Destination)) {
+    ok = false;
+    error = platform::LastError();
+  }
+  if (!ok) {
+    platform::DeleteFile(copyName);
+    return fail(error);
+  }
+  file.reset();
+  if (!inMemory) platform::DeleteFile(TempName);
+  return true;
+}
+
 void TZipCommon::ResetRunState() {
   SetCancelled(false);
   count_ = 0;

@@ -153,6 +153,24 @@ class TZipCommon : public TRegisterZipTV {
   TSeedKeyValues& DataKeys() { return dataKeys_; }
   TSeedKeyValues& HeaderKeys() { return headerKeys_; }
 
+  // ---- Temporary archives ----
+  // Puts a finished temporary archive in place of Destination. With SameDrive
+  // (one mounted file system) TempName is renamed over Destination, which is
+  // atomic. Otherwise, or when the rename finds another file system after
+  // all, the temporary archive is copied next to Destination under a
+  // temporary name, with OnTmpFileProgress and the cancel flag watched, and
+  // that copy is renamed over Destination. TempName "NoName" means the
+  // content is TempStream itself (an archive built in memory). Destination
+  // keeps its permission bits. On failure the old archive is left as it was,
+  // the error is reported (25160 disk full, else 25136; ExtendedMsg names
+  // the temporary archive, which is kept) and the result is false.
+  bool MoveTempFile(TStream32* TempStream, const std::string& Destination, bool SameDrive,
+                    const std::string& TempName);
+  void DoTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName, bool& Cancel);
+  void DoTmpFileMoveEnd();
+  // OnTmpFileProgress with the stream's position as the position in the file.
+  void DoTmpFileProgress(TStream32* Stream);
+
   // ---- Volumes ----
   // The volume after Name of the multi-volume types other than split ZIP.
   virtual std::string NextVolumeName(const std::string& Name, int Index);

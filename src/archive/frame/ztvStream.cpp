@@ -16,14 +16,16 @@ int64_t TStream32::GetSize() {
   return size;
 }
 
-int64_t TStream32::CopyFrom(TStream32& Source, int64_t Count) {
+int64_t TStream32::CopyFrom(TStream32& Source, int64_t Count) { return CopyInChunks(Source, Count, 0x20000); }
+
+int64_t TStream32::CopyInChunks(TStream32& Source, int64_t Count, int64_t ChunkSize) {
   if (Count == 0) {
     Source.SetPosition(0);
     Count = Source.Size();
   }
   if (Count <= 0) return 0;
   ActiveProgress = ProgressHandler;
-  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(Count, 0x20000)));
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(Count, std::max<int64_t>(ChunkSize, 1))));
   int64_t copied = 0;
   while (Count > 0 && !IsCancelled()) {
     platform::ProcessMessages();
@@ -31,6 +33,7 @@ int64_t TStream32::CopyFrom(TStream32& Source, int64_t Count) {
     int64_t n = std::min<int64_t>(Count, static_cast<int64_t>(chunk.size()));
     int64_t got = Source.Read(chunk.data(), n);
     if (got <= 0) break;  // a source shorter than asked ends the copy, not the program
+    got = std::min(got, n);
     int64_t put = Write(chunk.data(), got);
     if (put > 0) copied += put;
     if (put != got) break;

@@ -6,6 +6,7 @@
 // streams build on these.
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "archive/frame/ztvComponent.h"
@@ -24,8 +25,29 @@ inline constexpr uint16_t fmOpenReadWrite = 0x0002;
 inline constexpr uint16_t fmShareDenyWrite = 0x0020;  // mode 32: archives, temporary files
 inline constexpr uint16_t fmShareDenyNone = 0x0040;   // mode 64: source files of a compress run
 
+// A memory stream that cannot grow ("Out of memory while expanding memory
+// stream"), and other failures of the stream family that end a transfer.
+class EStreamError : public std::runtime_error {
+ public:
+  explicit EStreamError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// An offset that a 32-bit stream position cannot hold ("Range check error").
+class ERangeError : public std::runtime_error {
+ public:
+  ERangeError() : std::runtime_error("Range check error") {}
+};
+
 class TStream32;
 using TStreamEvent = std::function<void(TStream32* Sender)>;
+// The owning component's steps a temporary archive calls when it is finished:
+// put it in place (true when the archive was replaced), the event before
+// (which may cancel the replacement) and the event after.
+using TMoveHandler = std::function<bool(TStream32* TempStream, const std::string& Destination, bool SameDrive,
+                                        const std::string& TempName)>;
+using TMoveBeginHandler =
+    std::function<void(const std::string& Archive, const std::string& TempFileName, bool& Cancel)>;
+using TMoveEndHandler = std::function<void()>;
 
 class TStream32 : public TObject {
  public:
@@ -53,6 +75,9 @@ class TStream32 : public TObject {
   TStreamEvent ReadNotify;
   bool* CancelFlag = nullptr;
   int64_t* Remaining = nullptr;
+  TMoveHandler MoveHandler;
+  TMoveBeginHandler MoveBeginHandler;
+  TMoveEndHandler MoveEndHandler;
 
   void DoProgress(TStream32* Sender) {
     if (Sender && Sender->ActiveProgress) Sender->ActiveProgress(Sender);
@@ -60,6 +85,8 @@ class TStream32 : public TObject {
 
  protected:
   bool IsCancelled() const { return CancelFlag && *CancelFlag; }
+  // CopyFrom with its own chunk size (the temporary streams use 100000).
+  int64_t CopyInChunks(TStream32& Source, int64_t Count, int64_t ChunkSize);
 };
 
 // A stream over an open file handle (not owned).
