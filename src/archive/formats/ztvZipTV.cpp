@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "archive/write/ztvFileScan.h"
+#include "archive/frame/ztvMask.h"
 #include "archive/frame/ztvDriveCheck.h"
 #include "archive/zip/ztvDiskSpann.h"
 #include "platform/Application.h"

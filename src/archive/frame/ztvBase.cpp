@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "archive/write/ztvFileScan.h"
+#include "archive/frame/ztvMask.h"
 #include "archive/zip/ztvCrypt.h"
 #include "archive/zip/ztvZipRecords.h"
 #include "platform/Application.h"

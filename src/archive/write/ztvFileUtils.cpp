@@ -1,5 +1,7 @@
 #include "archive/write/ztvFileUtils.h"
 
+#include "archive/zip/ztvZipNames.h"
+
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Find.h"
@@ -123,22 +125,7 @@ TArchiveName ToArchiveName(const std::string& Name, bool /*TranslateOemChar*/) {
 }
 
 std::string FromArchiveName(const std::string& Stored, bool TranslateOemChar, const TNameOrigin& Origin) {
-  std::string name;
-  const TExtraFieldRecords* extra = Origin.Extra;
-  if (Origin.GeneralPurpose & kGeneralPurposeUtf8) {
-    name = Stored;
-  } else if (extra && extra->HasUnicodePath && extra->UnicodePathVersion == 1 &&
-             (Crc32Update(reinterpret_cast<const uint8_t*>(Stored.data()), Stored.size(), 0xFFFFFFFFu) ^
-              0xFFFFFFFFu) == extra->UnicodePathCrc) {
-    name = extra->UnicodePath;
-  } else if ((Origin.VersionMadeBy >> 8) == 3 && platform::IsValidUtf8(Stored)) {
-    name = Stored;
-  } else {
-    name = TranslateOemChar ? platform::OemToUtf8(Stored) : Stored;
-  }
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  return name;
+  return ZipNameFromArchive(Stored, Origin.GeneralPurpose, Origin.VersionMadeBy, Origin.Extra, TranslateOemChar);
 }
 
 bool DeleteFileEx(const std::string& Name, TDeleteOptions Options) {
