@@ -112,6 +112,8 @@ class TZipCommon : public TRegisterZipTV {
   void ReportProgress(int64_t ArchiveTotal, int64_t FileTotal, int64_t FilePosition);
   uint8_t LastByFile() const { return byFile_; }
   uint8_t LastByArchive() const { return byArchive_; }
+  // The total the archive percentage of ReportProgress is measured against.
+  int64_t ArchiveTotal() const { return archiveTotal_; }
   int64_t BytesRemaining() const { return bytesRemaining_; }
   void SetBytesRemaining(int64_t value) { bytesRemaining_ = value; }
   int64_t* Remaining() { return &bytesRemaining_; }
