@@ -15,6 +15,18 @@ namespace {
 constexpr size_t kMaxEntryComment = 32767;
 }
 
+void TZipTV::ReadNameAndExtra(uint16_t nameLength, uint16_t extraLength, std::string& stored,
+                              std::vector<uint8_t>& extra) {
+  stored.assign(nameLength, '\0');
+  const int64_t gotName = ReadAt(nextHeaderOffset_, stored.data(), nameLength);
+  stored.resize(static_cast<size_t>(std::max<int64_t>(gotName, 0)));
+  if (headersEncrypted_) DecipherHeaderName(headerKeys_, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
+  nextHeaderOffset_ += nameLength;
+  extra.assign(extraLength, 0);
+  const int64_t gotExtra = ReadAt(nextHeaderOffset_, extra.data(), extraLength);
+  extra.resize(static_cast<size_t>(std::max<int64_t>(gotExtra, 0)));
+}
+
 void TZipTV::PrepareZip() {
   localMode_ = false;
   headersEncrypted_ = false;
@@ -80,15 +92,9 @@ void TZipTV::ZipCentralStep() {
   if (headersEncrypted_) DecipherHeaderRecord(rec, TCentralFileHeader::kSize, headerKeys_, HeaderSeed());
   TCentralFileHeader h = TCentralFileHeader::Parse(rec);
 
-  std::string stored(h.FileNameLength, '\0');
-  const int64_t gotName = ReadAt(nextHeaderOffset_, stored.data(), h.FileNameLength);
-  stored.resize(static_cast<size_t>(std::max<int64_t>(gotName, 0)));
-  if (headersEncrypted_) DecipherHeaderName(headerKeys_, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
-  nextHeaderOffset_ += h.FileNameLength;
-
-  std::vector<uint8_t> extra(h.ExtraFieldLength);
-  const int64_t gotExtra = ReadAt(nextHeaderOffset_, extra.data(), h.ExtraFieldLength);
-  extra.resize(static_cast<size_t>(std::max<int64_t>(gotExtra, 0)));
+  std::string stored;
+  std::vector<uint8_t> extra;
+  ReadNameAndExtra(h.FileNameLength, h.ExtraFieldLength, stored, extra);
   TSizeHighWords high;
   TExtraFieldRecords records;
   ReadExtraField(extra.data(), extra.size(), h, high, &records);
@@ -168,15 +174,9 @@ void TZipTV::ZipLocalStep() {
   if (headersEncrypted_) DecipherHeaderRecord(rec, TLocalFileHeader::kSize, headerKeys_, HeaderSeed());
   TLocalFileHeader h = TLocalFileHeader::Parse(rec);
 
-  std::string stored(h.FileNameLength, '\0');
-  const int64_t gotName = ReadAt(nextHeaderOffset_, stored.data(), h.FileNameLength);
-  stored.resize(static_cast<size_t>(std::max<int64_t>(gotName, 0)));
-  if (headersEncrypted_) DecipherHeaderName(headerKeys_, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
-  nextHeaderOffset_ += h.FileNameLength;
-
-  std::vector<uint8_t> extra(h.ExtraFieldLength);
-  const int64_t gotExtra = ReadAt(nextHeaderOffset_, extra.data(), h.ExtraFieldLength);
-  extra.resize(static_cast<size_t>(std::max<int64_t>(gotExtra, 0)));
+  std::string stored;
+  std::vector<uint8_t> extra;
+  ReadNameAndExtra(h.FileNameLength, h.ExtraFieldLength, stored, extra);
   TSizeHighWords high;
   TExtraFieldRecords records;
   ReadExtraField(extra.data(), extra.size(), h, high, &records);

@@ -98,6 +98,9 @@ class TZipTV : public TZipCommon {
   void PrepareZip();
   void ZipCentralStep();
   void ZipLocalStep();
+  // The name (deciphered when the headers are) and the extra field that
+  // follow a fixed header part; advances past the name only.
+  void ReadNameAndExtra(uint16_t nameLength, uint16_t extraLength, std::string& stored, std::vector<uint8_t>& extra);
 
   std::unique_ptr<TStream32> archive_;
   std::vector<uint8_t> headerBuffer_;
