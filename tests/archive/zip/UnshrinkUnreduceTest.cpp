@@ -410,5 +410,27 @@ TEST(LegacyDecoders, ShortWriteEndsTheEntryWithOneReport) {
   }
 }
 
+TEST(LegacyDecoders, CancelEndsTheInputWithoutAnError) {
+  const auto entries = LegacyFixtureEntries();
+  for (uint16_t method : {1, 4}) {
+    auto it = std::find_if(entries.begin(), entries.end(),
+                           [&](const FixtureEntry& e) { return e.method == method && e.expected.size > 32768; });
+    ASSERT_NE(it, entries.end());
+    DecoderComponent c;
+    c.OnProgress = [&c](TObject*, uint8_t, uint8_t) { c.SetCancelled(true); };
+    TMemoryStream32 in;
+    in.Write(it->stored.data(), static_cast<int64_t>(it->stored.size()));
+    in.Seek(0, soFromBeginning);
+    SinkStream out;
+    TEntryParams p;
+    p.Method = method;
+    p.CompressedSize = static_cast<int64_t>(it->stored.size());
+    p.UncompressedSize = it->expected.size;
+    EXPECT_NO_THROW(method == 1 ? Unshrink(c, in, &out, p) : Unreduce(c, in, &out, p));
+    EXPECT_GE(out.data.size(), 32768u);
+    EXPECT_LT(out.data.size(), static_cast<size_t>(it->expected.size));
+  }
+}
+
 }  // namespace
 }  // namespace tessavar
