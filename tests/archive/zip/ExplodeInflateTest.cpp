@@ -9,6 +9,7 @@
 #include "../../support/TestSupport.h"
 #include "../../support/ZipTestUtil.h"
 #include "archive/write/ztvStreams.h"
+#include "archive/zip/ztvCrypt.h"
 #include "archive/zip/ztvDecoders.h"
 #include "archive/zip/ztvZipRecords.h"
 
@@ -383,6 +384,37 @@ TEST(WindowInflate, InvalidStreamsEndWithTheirResult) {
       EXPECT_EQ(Decode(m, c.packed, c.size).result, c.result) << c.what;
     }
   }
+}
+
+// The input is deciphered chunk by chunk as it is read, across chunk ends.
+TEST(WindowInflate, DeciphersEncryptedEntries) {
+  int checked = 0;
+  for (const auto& archive : test::zip::LoadZipManifest()) {
+    if (archive.file != "infozip-zipcrypto-deflate.zip" && archive.file != "7z-zipcrypto.zip") continue;
+    for (const auto& e : ReadEntries(archive.file)) {
+      if (e.method != 8 || !(e.flags & 1)) continue;
+      const auto m = std::find_if(archive.entries.begin(), archive.entries.end(),
+                                  [&](const test::zip::ManifestEntry& x) { return x.name == e.name; });
+      ASSERT_NE(m, archive.entries.end());
+      DecoderComponent c;
+      SetupDataKeys(c.DataKeys(), kDefaultDataSeed, archive.password.value_or(""));
+      std::vector<uint8_t> header(e.packed.begin(), e.packed.begin() + 12);
+      DecipherBuffer(c.DataKeys(), header.data(), header.size());
+      TMemoryStream32 in, out;
+      in.Write(e.packed.data() + 12, static_cast<int64_t>(e.packed.size() - 12));
+      in.SetPosition(0);
+      TEntryParams p;
+      p.GeneralPurpose = e.flags;
+      p.CompressedSize = static_cast<int64_t>(e.packed.size() - 12);
+      p.UncompressedSize = e.size;
+      p.Decrypt = true;
+      EXPECT_EQ(WindowInflate(c, in, &out, p, false), kDecodeOk) << archive.file << ": " << e.name;
+      EXPECT_EQ(out.Size(), m->size) << archive.file << ": " << e.name;
+      EXPECT_EQ(c.Crc32Value(), m->crc32) << archive.file << ": " << e.name;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 3);
 }
 
 // ---- Explode ----
