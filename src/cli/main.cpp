@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
     return kOk;
   }
   if (command == "l") return ListCommand(argc, argv);
-  if (command == "t" || command == "x" || command == "a" || command == "u" || command == "m" || command == "d") {
+  if (command == "t") return TestCommand(argc, argv);
+  if (command == "x") return ExtractCommand(argc, argv);
+  if (command == "a" || command == "u" || command == "m" || command == "d") {
     std::fprintf(stderr, "tessavar-cli: the '%s' command is not available in this build\n", command.c_str());
     return kArchiveUnusable;
   }

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "archive/frame/ztvMask.h"
 #include "archive/frame/ztvDriveCheck.h"
 #include "archive/zip/ztvDiskSpann.h"
 #include "platform/Application.h"
@@ -18,20 +17,6 @@ namespace {
 
 constexpr double kDefaultDate = 29221.0 + 1.0 / 1440.0;  // 1980-01-01 00:01
 constexpr int64_t kCacheSize = 256 * 1024;
-
-bool IEquals(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-           return up(x) == up(y);
-         });
-}
-
-// The directory part of a name: the text before its last separator, with
-// the separator kept.
-std::string DirPart(const std::string& name) {
-  size_t p = name.find_last_of("/\\:");
-  return p == std::string::npos ? std::string() : name.substr(0, p + 1);
-}
 
 std::string DeflateName(int flags, bool d64) {
   static const char* const kN[] = {"DFLT-N", "DFLT-X", "DFLT-F", "DFLT-S"};
@@ -217,65 +202,6 @@ int64_t TZipTV::ReadAt(int64_t pos, void* buffer, int64_t count) {
     cacheLength_ = n;
   }
   return done;
-}
-
-bool TZipTV::SimpleSelect(const std::string& name) {
-  if (name.empty()) return false;
-  for (const std::string& pattern : FileSpec()) {
-    std::string test = name;
-    if (pattern.find('.') != std::string::npos && name.find('.') == std::string::npos) test += '.';
-    if (!TInternalMask(pattern).Matches(test)) continue;
-    for (const std::string& ex : ExcludeSpec()) {
-      if (TInternalMask(ex).Matches(test)) {
-        if (OnExcludeFile) OnExcludeFile(this, test);
-        return false;
-      }
-    }
-    return true;
-  }
-  return false;
-}
-
-bool TZipTV::DirectorySelect(const std::string& name) {
-  if (name.empty()) return false;
-  TStrings spec = FileSpec();  // the rule may append "." to a line
-  bool changed = false;
-  bool selected = false;
-  const std::string nameDir = DirPart(name);
-  for (std::string& line : spec) {
-    if (line.empty()) continue;
-    bool excluded = false;
-    for (const std::string& ex : ExcludeSpec()) {
-      if (TInternalMask(ex).Matches(name)) {
-        if (OnExcludeFile) OnExcludeFile(this, name);
-        excluded = true;
-        break;
-      }
-    }
-    if (excluded) break;
-    if (IEquals(line, name)) {
-      selected = true;
-      break;
-    }
-    const std::string lineDir = DirPart(line);
-    if (!RecurseDirs() && !IEquals(lineDir, nameDir)) continue;
-    std::string test = (RecurseDirs() && lineDir.empty()) ? name.substr(nameDir.size()) : name;
-    if (TInternalMask(line).Matches(test)) {
-      selected = true;
-      break;
-    }
-    if (test.find('.') == std::string::npos) test += '.';
-    if (line.find('.') == std::string::npos) {
-      line += '.';
-      changed = true;
-    }
-    if (TInternalMask(line).Matches(test)) {
-      selected = true;
-      break;
-    }
-  }
-  if (changed) SetFileSpec(spec);
-  return selected;
 }
 
 void TZipTV::Emit(int offset, const std::function<void()>& fill) {

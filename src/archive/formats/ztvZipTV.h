@@ -82,9 +82,6 @@ class TZipTV : public TZipCommon {
   const std::string& EntryVolumeName() const { return volumeName_; }
   int64_t HeaderOffset() const { return headerOffset_; }
 
-  // Selection rules (shared with the extractors).
-  bool SimpleSelect(const std::string& name);
-  bool DirectorySelect(const std::string& name);
 
  protected:
   void ResetRecord();

@@ -29,6 +29,20 @@ std::string NamePart(const std::string& path) {
   return p == std::string::npos ? path : path.substr(p + 1);
 }
 
+bool IEquals(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+           return up(x) == up(y);
+         });
+}
+
+// The directory part of a stored name: the text before its last separator,
+// with the separator kept.
+std::string DirPart(const std::string& name) {
+  size_t p = name.find_last_of("/\\:");
+  return p == std::string::npos ? std::string() : name.substr(0, p + 1);
+}
+
 std::string Lower(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -490,6 +504,65 @@ bool TZipCommon::MoveTempFile(TStream32* TempStream, const std::string& Destinat
   file.reset();
   if (!inMemory) platform::DeleteFile(TempName);
   return true;
+}
+
+bool TZipCommon::SimpleSelect(const std::string& name) {
+  if (name.empty()) return false;
+  for (const std::string& pattern : FileSpec()) {
+    std::string test = name;
+    if (pattern.find('.') != std::string::npos && name.find('.') == std::string::npos) test += '.';
+    if (!TInternalMask(pattern).Matches(test)) continue;
+    for (const std::string& ex : ExcludeSpec()) {
+      if (TInternalMask(ex).Matches(test)) {
+        if (OnExcludeFile) OnExcludeFile(this, test);
+        return false;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+bool TZipCommon::DirectorySelect(const std::string& name) {
+  if (name.empty()) return false;
+  TStrings spec = FileSpec();  // the rule may append "." to a line
+  bool changed = false;
+  bool selected = false;
+  const std::string nameDir = DirPart(name);
+  for (std::string& line : spec) {
+    if (line.empty()) continue;
+    bool excluded = false;
+    for (const std::string& ex : ExcludeSpec()) {
+      if (TInternalMask(ex).Matches(name)) {
+        if (OnExcludeFile) OnExcludeFile(this, name);
+        excluded = true;
+        break;
+      }
+    }
+    if (excluded) break;
+    if (IEquals(line, name)) {
+      selected = true;
+      break;
+    }
+    const std::string lineDir = DirPart(line);
+    if (!RecurseDirs() && !IEquals(lineDir, nameDir)) continue;
+    std::string test = (RecurseDirs() && lineDir.empty()) ? name.substr(nameDir.size()) : name;
+    if (TInternalMask(line).Matches(test)) {
+      selected = true;
+      break;
+    }
+    if (test.find('.') == std::string::npos) test += '.';
+    if (line.find('.') == std::string::npos) {
+      line += '.';
+      changed = true;
+    }
+    if (TInternalMask(line).Matches(test)) {
+      selected = true;
+      break;
+    }
+  }
+  if (changed) SetFileSpec(spec);
+  return selected;
 }
 
 void TZipCommon::ResetRunState() {

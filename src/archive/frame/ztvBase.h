@@ -122,6 +122,10 @@ class TZipCommon : public TRegisterZipTV {
   uint32_t FileDateFor(uint32_t FileDate);
   double DosDateToDateTime(uint32_t DosDateTime) const;
   bool IsExcluded(const std::string& FolderPath, const std::string& FileName, uint32_t Attributes) const;
+  // Entry selection of the readers: the simple rule (FileSpec masks, then
+  // ExcludeSpec) and the directory rule (with RecurseDirs and folder parts).
+  bool SimpleSelect(const std::string& name);
+  bool DirectorySelect(const std::string& name);
   std::string GetFileTypeName(const std::string& Name) const;
   // The current entry; the base turns a stored name into its output path.
   const std::string& FileName() const { return fileName_; }

@@ -1,0 +1,520 @@
+#include "archive/zip/ztvUnZip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "archive/frame/ztvDriveCheck.h"
+#include "archive/zip/ztvCrypt.h"
+#include "archive/zip/ztvDecoders.h"
+#include "archive/zip/ztvDiskSpann.h"
+#include "archive/zip/ztvZipNames.h"
+#include "platform/Dialogs.h"
+#include "platform/File.h"
+#include "platform/Temp.h"
+#include "platform/Time.h"
+
+namespace tessavar {
+
+namespace {
+
+constexpr int kSearchSpan = 32768;
+
+std::string FolderOf(const std::string& path) {
+  auto p = path.find_last_of('/');
+  return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+int64_t ReadAt(TStream32& s, int64_t pos, void* buf, int64_t n) {
+  if (pos < 0 || s.Seek(pos, soFromBeginning) != pos) return 0;
+  int64_t got = s.Read(buf, n);
+  return got < 0 ? 0 : got;
+}
+
+// Reads an entry's data across the volumes or disks of a set: at the end of
+// one part the component is asked for the next, and reading goes on from its
+// start.
+class TChainedInput : public TStream32 {
+ public:
+  TChainedInput(std::unique_ptr<TStream32>& archive, std::function<bool(int64_t left)> next)
+      : archive_(archive), next_(std::move(next)) {}
+  void SetLeft(int64_t left) { left_ = left; }
+  void SetSize(int64_t) override {}
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    return archive_ ? archive_->Seek(offset, origin) : -1;
+  }
+  int64_t Read(void* buffer, int64_t count) override {
+    int64_t done = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < count && archive_) {
+      const int64_t n = archive_->Read(out + done, count - done);
+      if (n > 0) {
+        done += n;
+        left_ -= n;
+        continue;
+      }
+      if (left_ <= 0 || !next_ || !next_(left_)) break;
+      if (archive_) archive_->SetPosition(0);
+    }
+    return done;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+
+ private:
+  std::unique_ptr<TStream32>& archive_;
+  std::function<bool(int64_t)> next_;
+  int64_t left_ = 0;
+};
+
+// Method 8 through zlib's raw inflate, bounded by the entry's sizes.
+bool InflateEntry(TZipCommon& c, TStream32& in, TStream32* out, const TEntryParams& e) {
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
+  std::vector<uint8_t> input(32768), output(32768);
+  int64_t inLeft = e.CompressedSize, outLeft = e.UncompressedSize, produced = 0;
+  bool ok = false;
+  while (!c.Cancelled()) {
+    if (z.avail_in == 0 && inLeft > 0) {
+      const int64_t got = c.ReadBlock(in, input.data(), e.Decrypt, 0, std::min<int64_t>(inLeft, 32768));
+      if (got <= 0) break;
+      inLeft -= got;
+      z.next_in = input.data();
+      z.avail_in = static_cast<uInt>(got);
+    }
+    z.next_out = output.data();
+    z.avail_out = static_cast<uInt>(output.size());
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    const int64_t n = static_cast<int64_t>(output.size() - z.avail_out);
+    if (n > 0) {
+      const int64_t keep = std::min(n, outLeft);
+      if (keep > 0 && c.WriteDecoded(out, output.data(), false, 32, keep, 1) != keep) break;
+      outLeft -= keep;
+      produced += keep;
+      c.SetBytesRemaining(c.BytesRemaining() - keep);
+      c.ReportProgress(c.ArchiveTotal(), e.UncompressedSize, produced);
+      if (n > keep) break;  // more than the entry holds: damaged
+    }
+    if (rc == Z_STREAM_END) {
+      ok = true;
+      break;
+    }
+    if (rc != Z_OK && rc != Z_BUF_ERROR) break;
+    if (rc == Z_BUF_ERROR && z.avail_in == 0 && inLeft <= 0) break;  // input ended early
+  }
+  inflateEnd(&z);
+  return ok;
+}
+
+}  // namespace
+
+TUnZip::TUnZip(TComponent* owner) : TUnBase(owner), diskSpann_(std::make_unique<TDiskSpannObj>()) {}
+
+TUnZip::~TUnZip() = default;
+
+void TUnZip::DoExtract(std::unique_ptr<TStream32>& Archive) {
+  if (arcType_ == atZipDS || arcType_ == atZipMV) {
+    TDriveInfo drive;
+    if (!CheckDrive(*this, ArchiveFile(), drive)) return;
+  }
+  if (arcType_ == atZipDS) {
+    diskSpann_->Prepare(this);
+    if (!diskSpann_->RequestDisk(Archive, 0)) return;
+  }
+  list_.clear();
+  totalUnpacked_ = 0;
+  openVolume_ = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
+  THeaderTypeState localOnly;
+  localOnly.Include(htLocal);
+  if (!Archive) return;
+  if (zip_.FoundHeaders == localOnly || !zip_.FoundHeaders.Has(htCentral)) {
+    if (LocalWalk(*Archive) > 0) ExtractListed(Archive, false);
+  } else {
+    if (CentralWalk(*Archive) > 0) ExtractListed(Archive, true);
+  }
+  list_.clear();
+}
+
+int TUnZip::CentralWalk(TStream32& archive) {
+  Timer().Pause();
+  int64_t pos = zip_.DirectoryStart;
+  int64_t shift = 0;
+  bool first = true;
+  const TEndOfCentralDir& end = zip_.EndOfCentralDir;
+  const int rounds = end.NumberOfThisDisk >= end.DiskWithCentralDir ? end.NumberOfThisDisk - end.DiskWithCentralDir + 1 : 0;
+  const int64_t limit = archive.Size();
+  for (int round = 0; round < rounds && !Cancelled(); ++round) {
+    uint8_t rec[TCentralFileHeader::kSize] = {};
+    while (!Cancelled() && ReadAt(archive, pos, rec, sizeof rec) == sizeof rec) {
+      const TSignatureClass sig = ClassifySignature(GetU32(rec), htCentral);
+      if (sig.kind != htCentral) break;
+      TSeedKeyValues keys;
+      if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
+      TCentralFileHeader h = TCentralFileHeader::Parse(rec);
+      std::string stored(h.FileNameLength, '\0');
+      stored.resize(static_cast<size_t>(ReadAt(archive, pos + 46, stored.data(), h.FileNameLength)));
+      if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
+      std::vector<uint8_t> extra(h.ExtraFieldLength);
+      extra.resize(static_cast<size_t>(ReadAt(archive, pos + 46 + h.FileNameLength, extra.data(), h.ExtraFieldLength)));
+      TSizeHighWords high;
+      TExtraFieldRecords records;
+      ReadExtraField(extra.data(), extra.size(), h, high, &records);
+      const std::string name = ZipNameFromArchive(stored, h.GeneralPurpose, h.VersionMadeBy, &records, TranslateOemChar());
+      if (DirectorySelect(name)) {
+        TUnBaseHeaderObj item;
+        item.ExternalAttributes = h.ExternalAttributes;
+        item.Volume = static_cast<uint16_t>(h.DiskNumberStart + (arcType_ == atZipDS ? 1 : 0));
+        item.LocalPosition = Size64(h.RelativeOffset, high.OffsetHigh) + zip_.OffsetBias + shift;
+        bool good = true;
+        if (arcType_ != atZipDS && arcType_ != atZipMV) {
+          uint8_t local[TLocalFileHeader::kSize];
+          const bool found = ReadAt(archive, item.LocalPosition, local, sizeof local) == sizeof local &&
+                             ClassifySignature(GetU32(local), htLocal).kind == htLocal;
+          if (!found && first) {
+            // Offsets that count from the archive data behind a stub: the first
+            // local header lies a little further on.
+            std::vector<uint8_t> span(kSearchSpan);
+            const int64_t got = ReadAt(archive, item.LocalPosition + 1, span.data(), kSearchSpan);
+            good = false;
+            for (int64_t k = 0; k + 4 <= got; ++k) {
+              if (ClassifySignature(GetU32(&span[static_cast<size_t>(k)]), htLocal).kind == htLocal &&
+                  item.LocalPosition + 1 + k + TLocalFileHeader::kSize <= limit) {
+                shift = k + 1;
+                item.LocalPosition += shift;
+                good = true;
+                break;
+              }
+            }
+          } else if (!found) {
+            good = false;
+          }
+          if (!good) ReportError(name, "", "0", E_BADOFFSET);
+        }
+        if (good) {
+          item.HaveCentral = true;
+          item.Central = h;
+          item.CentralHigh = high;
+          list_.push_back(item);
+          totalUnpacked_ += Size64(h.UncompressedSize, high.UncompressedHigh);
+          if (h.FileTime > maxFileDate_) maxFileDate_ = h.FileTime;
+        }
+      }
+      first = false;
+      pos += 46 + h.FileNameLength + h.ExtraFieldLength + h.FileCommentLength;
+    }
+  }
+  Timer().Resume();
+  return static_cast<int>(list_.size());
+}
+
+int TUnZip::LocalWalk(TStream32& archive) {
+  if (OnCorruptZipHeader) {
+    bool cancel = true;
+    OnCorruptZipHeader(this, zip_.FoundHeaders, cancel);
+    if (cancel) return 0;
+  }
+  int64_t pos = std::max<int64_t>(startOffset_, 0);
+  uint8_t rec[TLocalFileHeader::kSize];
+  int64_t got = ReadAt(archive, pos, rec, sizeof rec);
+  if (got == sizeof rec && GetU32(rec) == SPANNED_MARKER_SIGNATURE) {
+    pos += 4;
+    got = ReadAt(archive, pos, rec, sizeof rec);
+  }
+  const int64_t limit = archive.Size();
+  while (got == sizeof rec && !Cancelled()) {
+    const TSignatureClass sig = ClassifySignature(GetU32(rec), htLocal);
+    if (sig.kind != htLocal) break;
+    TSeedKeyValues keys;
+    if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
+    TLocalFileHeader h = TLocalFileHeader::Parse(rec);
+    std::string stored(h.FileNameLength, '\0');
+    stored.resize(static_cast<size_t>(ReadAt(archive, pos + 30, stored.data(), h.FileNameLength)));
+    if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
+    std::vector<uint8_t> extra(h.ExtraFieldLength);
+    extra.resize(static_cast<size_t>(ReadAt(archive, pos + 30 + h.FileNameLength, extra.data(), h.ExtraFieldLength)));
+    TSizeHighWords high;
+    TExtraFieldRecords records;
+    ReadExtraField(extra.data(), extra.size(), h, high, &records);
+    const std::string name = ZipNameFromArchive(stored, h.GeneralPurpose, 0, &records, TranslateOemChar());
+    const int64_t packed = Size64(h.CompressedSize, high.CompressedHigh);
+    if (!name.empty() && DirectorySelect(name)) {
+      TUnBaseHeaderObj item;
+      item.Volume = 1;
+      item.LocalPosition = pos;
+      list_.push_back(item);
+      totalUnpacked_ += Size64(h.UncompressedSize, high.UncompressedHigh);
+      if (h.FileTime > maxFileDate_) maxFileDate_ = h.FileTime;
+    }
+    const int64_t next = pos + 30 + h.FileNameLength + h.ExtraFieldLength + packed;
+    if (next <= pos || next >= limit) break;
+    pos = next;
+    got = ReadAt(archive, pos, rec, sizeof rec);
+  }
+  return static_cast<int>(list_.size());
+}
+
+void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
+  bytesRemaining_ = totalUnpacked_;
+  archiveTotal_ = totalUnpacked_;
+  bool firstEntry = true;
+  const int last = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
+  for (const TUnBaseHeaderObj& item : list_) {
+    if (Cancelled()) break;
+    if (arcType_ == atZipDS && firstEntry) {
+      diskSpann_->SetWantedDisk(item.Volume);
+      if (!diskSpann_->RequestDisk(archive, item.LocalPosition)) break;
+    } else if (arcType_ == atZipMV && central && item.Volume + 1 != openVolume_) {
+      if (!RequestNextVolume(archive, item.Volume, last)) break;
+      openVolume_ = item.Volume + 1;
+    }
+    firstEntry = false;
+    if (!archive) break;
+    uint8_t rec[TLocalFileHeader::kSize] = {};
+    if (ReadAt(*archive, item.LocalPosition, rec, sizeof rec) != sizeof rec) {
+      ReportError(ArchiveFile(), "", volumeName_, E_BADOFFSET);
+      continue;
+    }
+    const TSignatureClass sig = ClassifySignature(GetU32(rec), htLocal);
+    if (sig.kind != htLocal) {
+      ReportError(ArchiveFile(), "", volumeName_, E_BADOFFSET);
+      continue;
+    }
+    TSeedKeyValues keys;
+    if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
+    TLocalFileHeader local = TLocalFileHeader::Parse(rec);
+    std::string stored(local.FileNameLength, '\0');
+    stored.resize(static_cast<size_t>(ReadAt(*archive, item.LocalPosition + 30, stored.data(), local.FileNameLength)));
+    if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
+    std::vector<uint8_t> extra(local.ExtraFieldLength);
+    extra.resize(static_cast<size_t>(
+        ReadAt(*archive, item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
+    TSizeHighWords localHigh;
+    TExtraFieldRecords records;
+    ReadExtraField(extra.data(), extra.size(), local, localHigh, &records);
+    const uint16_t gp = central ? item.Central.GeneralPurpose : local.GeneralPurpose;
+    const uint16_t madeBy = central ? item.Central.VersionMadeBy : 0;
+    storedName_ = ZipNameFromArchive(stored, gp, madeBy, &records, TranslateOemChar());
+    if (central && !item.Central.FileNameLength) storedName_.clear();
+    // Position the archive at the entry's data.
+    archive->SetPosition(item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength);
+    ProcessEntry(archive, item, local, localHigh, localHigh.Tag, central);
+  }
+}
+
+bool TUnZip::CheckPassword(const uint8_t* Header12) {
+  TSeedKeyValues keys;
+  const bool ok = CheckEncryptionHeader(keys, DataSeed(), Header12, 0, 0, 0, Password());
+  return ok;
+}
+
+bool TUnZip::PasswordCheck(TStream32& archive, uint16_t lastExtraTag, const TLocalFileHeader& local, uint32_t crc) {
+  if (lastExtraTag == 0x0017 || lastExtraTag == 0x9901) return false;
+  uint8_t header[kEncryptionHeaderSize];
+  if (ReadBlock(archive, header, false, 0, kEncryptionHeaderSize) != static_cast<int64_t>(kEncryptionHeaderSize))
+    return false;
+  auto tryPassword = [&](const std::string& pw) {
+    return CheckEncryptionHeader(dataKeys_, DataSeed(), header, local.GeneralPurpose, crc, local.FileTime, pw);
+  };
+  if (tryPassword(Password())) return true;
+  for (const std::string& p : Passwords()) {
+    SetPassword(p);
+    if (tryPassword(p)) return true;
+  }
+  if (!OnGetPassword) {
+    ReportError(fileName_, "OnGetPassword", volumeName_, E_REQUIREDEVENT);
+    return false;
+  }
+  bool tryAgain = true;
+  for (int attempt = 0; attempt < PasswordAttempts() && !Cancelled(); ++attempt) {
+    std::string pw = Password();
+    OnGetPassword(this, fileName_, pw, HeaderSeed(), DataSeed(), tryAgain);
+    SetPassword(pw);
+    if (!tryAgain) {
+      ReportError(fileName_, "User canceled", volumeName_, E_INVALIDPASSWORD);
+      return false;
+    }
+    if (tryPassword(pw)) {
+      TStrings list = Passwords();
+      list.insert(list.begin(), pw);
+      SetPasswords(list);
+      return true;
+    }
+    ResetCrc();
+    ReportError(fileName_, pw, volumeName_, E_INVALIDPASSWORD);
+    SetPassword("");
+  }
+  return false;
+}
+
+bool TUnZip::Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_t generalPurpose, uint16_t method,
+                    int64_t compressed, int64_t uncompressed) {
+  ResetCrc();
+  TEntryParams e;
+  e.GeneralPurpose = generalPurpose;
+  e.Method = method;
+  e.Decrypt = (generalPurpose & 1) && EncryptionMethod() == emZIP_v2;
+  e.CompressedSize = e.Decrypt ? std::max<int64_t>(compressed - 12, 0) : compressed;
+  e.UncompressedSize = uncompressed;
+  const int last = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
+  TChainedInput in(archive, [&](int64_t left) -> bool {
+    if (arcType_ == atZipDS) return diskSpann_->RequestDisk(archive, left);
+    if (arcType_ == atZipMV) {
+      if (!RequestNextVolume(archive, openVolume_, last)) return false;
+      ++openVolume_;
+      return true;
+    }
+    return false;
+  });
+  in.SetLeft(e.CompressedSize);
+  try {
+    switch (method) {
+      case 0: return CopyStoredData(in, out, e.CompressedSize, generalPurpose, 32) == 0;
+      case 1: Unshrink(*this, in, out, e); return true;
+      case 2: case 3: case 4: case 5: Unreduce(*this, in, out, e); return true;
+      case 6: return Explode(*this, in, out, e) == kDecodeOk;
+      case 8: return InflateEntry(*this, in, out, e);
+      case 9: return WindowInflate(*this, in, out, e, true) == kDecodeOk;
+      default:
+        ReportError(ShownName(), "", volumeName_, E_UNKNTYPE);
+        entryFailed_ = true;
+        return false;
+    }
+  } catch (const E_RAISE& error) {
+    platform::ShowMessage("Tessavar", error.what(), platform::MsgKind::Error, platform::MsgButtons::OK);
+    return false;
+  }
+}
+
+void TUnZip::FailEntry(uint32_t storedCrc, bool uncount, int64_t uncompressed) {
+  if (uncount) count_ = std::max(0, count_ - 1);
+  bytesRemaining_ -= uncompressed;
+  entryFailed_ = true;
+  CheckCRC(32, storedCrc);
+}
+
+void TUnZip::RestoreAttributes(const std::string& path, uint32_t attributes, uint16_t versionMadeBy) {
+  if ((versionMadeBy >> 8) == 3) {
+    // Unix permission bits, never set-uid, set-gid or sticky.
+    const int mode = static_cast<int>((attributes >> 16) & 0777);
+    if (mode != 0) platform::SetFileMode(path, mode);
+    return;
+  }
+  if (RestoreFileAttr() && (attributes & 0xFF) != 0x20 && (attributes & platform::kAttrReadOnly))
+    platform::SetFileAttributes(path, platform::kAttrReadOnly);
+}
+
+void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHeaderObj& item,
+                          const TLocalFileHeader& local, const TSizeHighWords& localHigh, uint16_t lastExtraTag,
+                          bool central) {
+  const uint16_t gp = central ? item.Central.GeneralPurpose : local.GeneralPurpose;
+  const uint16_t method = central ? item.Central.Method : local.Method;
+  const int64_t compressed = central ? Size64(item.Central.CompressedSize, localHigh.CompressedHigh ? localHigh.CompressedHigh : item.CentralHigh.CompressedHigh)
+                                     : Size64(local.CompressedSize, localHigh.CompressedHigh);
+  const int64_t uncompressed = central ? Size64(item.Central.UncompressedSize, localHigh.UncompressedHigh ? localHigh.UncompressedHigh : item.CentralHigh.UncompressedHigh)
+                                       : Size64(local.UncompressedSize, localHigh.UncompressedHigh);
+  const uint32_t storedCrc = central ? item.Central.CRC32 : local.CRC32;
+  entryFailed_ = false;
+  uint32_t attributes = item.ExternalAttributes;
+  const uint16_t madeBy = central ? item.Central.VersionMadeBy : 0;
+  const bool isDir = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+                     (!storedName_.empty() && storedName_.back() == '/');
+  auto skipBytes = [&] {
+    bytesRemaining_ -= uncompressed;
+    ReportProgress(archiveTotal_, 1, 1);
+  };
+
+  // The output path; names that would leave the destination are refused.
+  if (processMode_ == 0 || !central) {
+    SetFileName(storedName_);
+    if (FileNameRefused() || (processMode_ == 0 && storedName_.empty())) {
+      ReportError(storedName_, "", volumeName_, E_INVALIDFILENAME);
+      skipBytes();
+      return;
+    }
+    if (processMode_ == 6) fileName_ = storedName_;
+  } else {
+    fileName_ = storedName_;
+  }
+  if (processMode_ == 0 && !isDir) {
+    platform::ForceDirs(FolderOf(fileName_));
+    if (!InsideExtractDir(fileName_)) {
+      ReportError(storedName_, "", volumeName_, E_INVALIDFILENAME);
+      skipBytes();
+      return;
+    }
+  }
+  if (!EntryBegin(isDir)) {
+    skipBytes();
+    return;
+  }
+  bool encrypted = false;
+  if (!isDir && (gp & 1)) {
+    encrypted = true;
+    if (method == 99) {
+      // Entries of the AES scheme cannot be opened here; the others still can.
+      ReportError(ShownName(), "", volumeName_, E_UNKNTYPE);
+      FailEntry(storedCrc, true, uncompressed);
+      return;
+    }
+    if (gp & 0x40) {
+      SetEncryptionMethod(emUnsupported);
+      skip_ = true;
+    } else {
+      SetEncryptionMethod(emZIP_v2);
+    }
+    if (!skip_ && !PasswordCheck(*archive, lastExtraTag, local, storedCrc)) skip_ = true;
+  } else {
+    SetEncryptionMethod(emNone);
+  }
+  if (isDir) {
+    if (processMode_ == 0 && CreateStoredDirs()) {
+      std::string dir = fileName_;
+      if (!platform::ForceDirs(dir)) return;
+    }
+    ResetCrc();
+    SetCrc32Register(storedCrc ^ 0xFFFFFFFFu);
+    CheckCRC(32, storedCrc);
+    return;
+  }
+  if (encrypted && skip_) {
+    FailEntry(storedCrc, true, uncompressed);
+    return;
+  }
+  // The file is written under a temporary name next to its place and moved
+  // there only when its check value is right, so a damaged entry never
+  // leaves a file that looks complete and never spoils one that was there.
+  std::unique_ptr<TFileStream32> output;
+  std::string temp;
+  if (processMode_ == 0) {
+    temp = platform::CreateTempFile(FolderOf(fileName_), ".ztv");
+    if (!temp.empty()) output = std::make_unique<TFileStream32>(temp, fmOpenReadWrite);
+    if (!output || !output->Valid()) {
+      if (!temp.empty()) platform::DeleteFile(temp);
+      ReportError(fileName_, "", volumeName_, E_FOPEN);
+      FailEntry(storedCrc, true, uncompressed);
+      return;
+    }
+  }
+  Decode(archive, output.get(), gp, method, compressed, uncompressed);
+  bool pass = !Cancelled() && !entryFailed_ && (storedCrc == Crc32Value());
+  if (processMode_ == 0) {
+    output->Close();
+    if (pass) {
+      int64_t when = 0;
+      if (platform::DosDateTimeToUnix(FileDateFor(local.FileTime), when)) platform::SetFileTime(temp, when);
+      if (JarType()) attributes = 0x20;
+      RestoreAttributes(temp, attributes, madeBy);
+      if (!platform::MoveFile(temp, fileName_)) {
+        platform::DeleteFile(temp);
+        ReportError(fileName_, "", volumeName_, E_FCLOSE);
+        entryFailed_ = true;
+      }
+    } else {
+      platform::DeleteFile(temp);
+    }
+  }
+  CheckCRC(32, storedCrc);
+}
+
+}  // namespace tessavar

@@ -1,0 +1,62 @@
+#pragma once
+// TUnZip extracts and tests ZIP archives: it lists the selected entries from
+// the central directory (or, without one, from the local headers) and runs
+// each through the entry protocol with the decoder of its method. TUnJar is
+// the same component for JAR archives.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/zip/ztvUnBase.h"
+#include "archive/zip/ztvZipRecords.h"
+
+namespace tessavar {
+
+class TDiskSpannObj;
+
+struct TUnBaseHeaderObj {
+  uint32_t ExternalAttributes = 0;
+  uint16_t Volume = 0;
+  int64_t LocalPosition = 0;
+  bool HaveCentral = false;
+  TCentralFileHeader Central;
+  TSizeHighWords CentralHigh;
+};
+
+class TUnZip : public TUnBase {
+ public:
+  explicit TUnZip(TComponent* owner = nullptr);
+  ~TUnZip() override;
+
+ protected:
+  void DoExtract(std::unique_ptr<TStream32>& Archive) override;
+  bool CheckPassword(const uint8_t* Header12) override;
+
+ private:
+  int CentralWalk(TStream32& archive);
+  int LocalWalk(TStream32& archive);
+  void ExtractListed(std::unique_ptr<TStream32>& archive, bool central);
+  void ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHeaderObj& item, const TLocalFileHeader& local,
+                    const TSizeHighWords& localHigh, uint16_t lastExtraTag, bool central);
+  bool PasswordCheck(TStream32& archive, uint16_t lastExtraTag, const TLocalFileHeader& local, uint32_t crc);
+  bool Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_t generalPurpose, uint16_t method,
+              int64_t compressed, int64_t uncompressed);
+  void RestoreAttributes(const std::string& path, uint32_t attributes, uint16_t versionMadeBy);
+  bool JarType() const { return arcType_ == atJar || arcType_ == atJarExe; }
+  // Ends the current entry with a false verdict.
+  void FailEntry(uint32_t storedCrc, bool uncount, int64_t uncompressed);
+
+  std::vector<TUnBaseHeaderObj> list_;
+  std::unique_ptr<TDiskSpannObj> diskSpann_;
+  int64_t totalUnpacked_ = 0;
+  int openVolume_ = 0;
+  uint16_t checkTime_ = 0;
+};
+
+class TUnJar : public TUnZip {
+ public:
+  using TUnZip::TUnZip;
+};
+
+}  // namespace tessavar
