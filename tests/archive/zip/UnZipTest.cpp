@@ -11,6 +11,7 @@
 #include "ZipTestUtil.h"
 #include "archive/zip/ztvUnZip.h"
 #include "archive/zip/ztvZipRecords.h"
+#include "platform/Drive.h"
 #include "platform/File.h"
 
 namespace fs = std::filesystem;
@@ -225,6 +226,39 @@ TEST(UnZip, SplitSetsAskForEachPart) {
   for (const auto& [name, pass] : r.verdicts) EXPECT_TRUE(pass) << name;
   EXPECT_FALSE(asked.empty());
   EXPECT_EQ(asked.front(), "infozip-split-64k.z01");
+}
+
+}  // namespace
+}  // namespace tessavar
+
+namespace tessavar {
+namespace {
+
+TEST(UnZip, SpannedSetOnARemovableDisk) {
+  test::TempFolder drive;
+  auto fake = std::make_unique<platform::FakeDriveProvider>(drive.str());
+  fake->disk.label = "PKBACK# 001";
+  auto old = platform::SetDriveProvider(std::move(fake));
+  test::WriteAll(drive / "set.zip", test::ReadAll(test::FixturesDir() / "detect/zip_spanning_marker.zip"));
+  test::TempFolder out;
+  TUnZip u;
+  int last = 0, firstDisk = 0;
+  u.OnGetZipLastDisk = [&](TObject*, bool&) { ++last; };
+  u.OnGetZipFirstDisk = [&](TObject*, bool&) { ++firstDisk; };
+  u.SetArchiveFileName(drive.str() + "set.zip");
+  EXPECT_EQ(u.ArcType(), atZipDS);
+  Outcome r = Extract(u, drive.str() + "set.zip", out.str());
+  // The one disk of the set is already in the drive: nothing is asked.
+  EXPECT_EQ(last, 0);
+  EXPECT_EQ(firstDisk, 0);
+  EXPECT_GT(r.count, 0);
+  for (const auto& [name, pass] : r.verdicts) EXPECT_TRUE(pass) << name;
+  // Without the disk events nothing is extracted.
+  TUnZip bare;
+  Outcome b = Extract(bare, drive.str() + "set.zip", out.str());
+  EXPECT_EQ(b.count, 0);
+  EXPECT_NE(std::find(b.errors.begin(), b.errors.end(), 25270), b.errors.end());
+  platform::SetDriveProvider(std::move(old));
 }
 
 }  // namespace
