@@ -51,7 +51,6 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TDiskSpannObj> diskSpann_;
   int64_t totalUnpacked_ = 0;
   int openVolume_ = 0;
-  uint16_t checkTime_ = 0;
 };
 
 class TUnJar : public TUnZip {
