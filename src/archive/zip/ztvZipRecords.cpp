@@ -1,5 +1,6 @@
 #include "archive/zip/ztvZipRecords.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -341,9 +342,10 @@ const uint16_t* Crc16Table() { return kCrc16Table.data(); }
 
 uint32_t Crc32Update(const uint8_t* buffer, size_t length, uint32_t reg) {
   if (length == 0) return reg;
-  // zlib presets and finishes the register itself; undo both so callers keep
-  // the raw register of the table loop.
-  return static_cast<uint32_t>(crc32_z(reg ^ 0xFFFFFFFFu, buffer, length)) ^ 0xFFFFFFFFu;
+  // libdeflate (carry-less multiplication where the processor has it) presets
+  // and finishes the register itself; undo both so callers keep the raw
+  // register of the table loop.
+  return libdeflate_crc32(reg ^ 0xFFFFFFFFu, buffer, length) ^ 0xFFFFFFFFu;
 }
 
 uint16_t Crc16Update(const uint8_t* buffer, size_t length, uint16_t reg) {
