@@ -55,7 +55,7 @@ void TZipTV::PrepareZip() {
       headerOffset_ = archiveSize_;
       return;
     }
-    cacheStart_ = cacheLength_ = 0;
+    cache_.Reset(archive_.get());
     archiveSize_ = archive_ ? archive_->Size() : 0;
   }
   if (!zip_.FoundHeaders.Has(htCentral)) {

@@ -16,7 +16,6 @@ namespace tessavar {
 namespace {
 
 constexpr double kDefaultDate = 29221.0 + 1.0 / 1440.0;  // 1980-01-01 00:01
-constexpr int64_t kCacheSize = 256 * 1024;
 
 std::string DeflateName(int flags, bool d64) {
   static const char* const kN[] = {"DFLT-N", "DFLT-X", "DFLT-F", "DFLT-S"};
@@ -173,36 +172,7 @@ void TZipTV::ResetRecord() {
   EntryComment.clear();
 }
 
-int64_t TZipTV::ReadAt(int64_t pos, void* buffer, int64_t count) {
-  if (!archive_ || pos < 0 || count <= 0) return 0;
-  auto* out = static_cast<uint8_t*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t p = pos + done;
-    if (p >= cacheStart_ && p < cacheStart_ + cacheLength_) {
-      const int64_t n = std::min(count - done, cacheStart_ + cacheLength_ - p);
-      std::memcpy(out + done, cache_.data() + (p - cacheStart_), static_cast<size_t>(n));
-      done += n;
-      continue;
-    }
-    if (count - done >= kCacheSize) {
-      // Large pieces go straight through.
-      if (archive_->Seek(p, soFromBeginning) != p) break;
-      const int64_t n = archive_->Read(out + done, count - done);
-      if (n <= 0) break;
-      done += n;
-      continue;
-    }
-    cache_.resize(static_cast<size_t>(kCacheSize));
-    cacheStart_ = p;
-    cacheLength_ = 0;
-    if (archive_->Seek(p, soFromBeginning) != p) break;
-    const int64_t n = archive_->Read(cache_.data(), kCacheSize);
-    if (n <= 0) break;
-    cacheLength_ = n;
-  }
-  return done;
-}
+int64_t TZipTV::ReadAt(int64_t pos, void* buffer, int64_t count) { return cache_.ReadAt(pos, buffer, count); }
 
 void TZipTV::Emit(int offset, const std::function<void()>& fill) {
   platform::ProcessMessages();
@@ -243,7 +213,7 @@ bool TZipTV::Activate() {
       ReportError(ArchiveFile(), "", "0", E_FOPEN);
       return true;
     }
-    cacheStart_ = cacheLength_ = 0;
+    cache_.Reset(archive_.get());
     if (OnActivate) OnActivate(this);
     activated = true;
     Timer().Start();

@@ -109,11 +109,9 @@ class TZipTV : public TZipCommon {
   bool busy_ = false;
   std::unique_ptr<TDiskSpannObj> diskSpann_;
 
- private:
+ protected:
   // A read-ahead window over the archive: one read fetches many headers.
-  std::vector<uint8_t> cache_;
-  int64_t cacheStart_ = 0;
-  int64_t cacheLength_ = 0;
+  TReadCache cache_;
 };
 
 }  // namespace tessavar

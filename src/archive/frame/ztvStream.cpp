@@ -93,4 +93,34 @@ void TFileStream32::Close() {
   handle_ = platform::kInvalidHandle;
 }
 
+int64_t TReadCache::ReadAt(int64_t pos, void* buffer, int64_t count) {
+  if (!stream_ || pos < 0 || count <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t p = pos + done;
+    if (p >= start_ && p < start_ + length_) {
+      const int64_t n = std::min(count - done, start_ + length_ - p);
+      std::memcpy(out + done, cache_.data() + (p - start_), static_cast<size_t>(n));
+      done += n;
+      continue;
+    }
+    if (stream_->Seek(p, soFromBeginning) != p) break;
+    if (count - done >= window_) {
+      // Large pieces go straight through.
+      const int64_t n = stream_->Read(out + done, count - done);
+      if (n <= 0) break;
+      done += n;
+      continue;
+    }
+    cache_.resize(static_cast<size_t>(window_));
+    start_ = p;
+    length_ = 0;
+    const int64_t n = stream_->Read(cache_.data(), window_);
+    if (n <= 0) break;
+    length_ = n;
+  }
+  return done;
+}
+
 }  // namespace tessavar

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "archive/frame/ztvComponent.h"
 #include "platform/File.h"
@@ -119,6 +120,27 @@ class TFileStream32 : public THandleStream32 {
 
  private:
   std::string fileName_;
+};
+
+// A read-ahead window over a stream for reading many small records (headers,
+// names, extra fields) with few system calls. Reset it whenever the stream is
+// replaced or written.
+class TReadCache {
+ public:
+  explicit TReadCache(int64_t windowSize = 256 * 1024) : window_(windowSize) {}
+  void Reset(TStream32* stream) {
+    stream_ = stream;
+    start_ = length_ = 0;
+  }
+  // Bytes read at an absolute position (0 at the end or on error).
+  int64_t ReadAt(int64_t pos, void* buffer, int64_t count);
+
+ private:
+  TStream32* stream_ = nullptr;
+  std::vector<uint8_t> cache_;
+  int64_t window_;
+  int64_t start_ = 0;
+  int64_t length_ = 0;
 };
 
 }  // namespace tessavar

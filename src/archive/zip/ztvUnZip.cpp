@@ -28,11 +28,6 @@ std::string FolderOf(const std::string& path) {
   return p == std::string::npos ? std::string() : path.substr(0, p + 1);
 }
 
-int64_t ReadAt(TStream32& s, int64_t pos, void* buf, int64_t n) {
-  if (pos < 0 || s.Seek(pos, soFromBeginning) != pos) return 0;
-  int64_t got = s.Read(buf, n);
-  return got < 0 ? 0 : got;
-}
 
 // Reads an entry's data across the volumes or disks of a set: at the end of
 // one part the component is asked for the next, and reading goes on from its
@@ -89,12 +84,18 @@ bool InflateWhole(TZipCommon& c, TStream32& in, TStream32* out, const TEntryPara
   }
   tried = true;
   std::vector<uint8_t> plain(static_cast<size_t>(e.UncompressedSize));
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  if (!d) return false;
+  // One decompressor per thread serves every entry.
+  struct Decompressor {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~Decompressor() {
+      if (d) libdeflate_free_decompressor(d);
+    }
+  };
+  thread_local Decompressor decompressor;
+  if (!decompressor.d) return false;
   size_t actual = 0;
-  const libdeflate_result r = libdeflate_deflate_decompress(d, packed.data(), static_cast<size_t>(got), plain.data(),
-                                                            plain.size(), &actual);
-  libdeflate_free_decompressor(d);
+  const libdeflate_result r = libdeflate_deflate_decompress(decompressor.d, packed.data(), static_cast<size_t>(got),
+                                                            plain.data(), plain.size(), &actual);
   if (r != LIBDEFLATE_SUCCESS && r != LIBDEFLATE_SHORT_OUTPUT) return false;
   constexpr int64_t kPiece = 1 << 20;
   for (int64_t done = 0; done < static_cast<int64_t>(actual) && !c.Cancelled();) {
@@ -167,6 +168,9 @@ void TUnZip::DoExtract(std::unique_ptr<TStream32>& Archive) {
   list_.clear();
   totalUnpacked_ = 0;
   openVolume_ = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
+  hdr_.Reset(Archive.get());
+  localHdr_.Reset(Archive.get());
+  checkedFolder_.clear();
   THeaderTypeState localOnly;
   localOnly.Include(htLocal);
   if (!Archive) return;
@@ -188,17 +192,17 @@ int TUnZip::CentralWalk(TStream32& archive) {
   const int64_t limit = archive.Size();
   for (int round = 0; round < rounds && !Cancelled(); ++round) {
     uint8_t rec[TCentralFileHeader::kSize] = {};
-    while (!Cancelled() && ReadAt(archive, pos, rec, sizeof rec) == sizeof rec) {
+    while (!Cancelled() && hdr_.ReadAt(pos, rec, sizeof rec) == sizeof rec) {
       const TSignatureClass sig = ClassifySignature(GetU32(rec), htCentral);
       if (sig.kind != htCentral) break;
       TSeedKeyValues keys;
       if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
       TCentralFileHeader h = TCentralFileHeader::Parse(rec);
       std::string stored(h.FileNameLength, '\0');
-      stored.resize(static_cast<size_t>(ReadAt(archive, pos + 46, stored.data(), h.FileNameLength)));
+      stored.resize(static_cast<size_t>(hdr_.ReadAt(pos + 46, stored.data(), h.FileNameLength)));
       if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
       std::vector<uint8_t> extra(h.ExtraFieldLength);
-      extra.resize(static_cast<size_t>(ReadAt(archive, pos + 46 + h.FileNameLength, extra.data(), h.ExtraFieldLength)));
+      extra.resize(static_cast<size_t>(hdr_.ReadAt(pos + 46 + h.FileNameLength, extra.data(), h.ExtraFieldLength)));
       TSizeHighWords high;
       TExtraFieldRecords records;
       ReadExtraField(extra.data(), extra.size(), h, high, &records);
@@ -211,13 +215,13 @@ int TUnZip::CentralWalk(TStream32& archive) {
         bool good = true;
         if (arcType_ != atZipDS && arcType_ != atZipMV) {
           uint8_t local[TLocalFileHeader::kSize];
-          const bool found = ReadAt(archive, item.LocalPosition, local, sizeof local) == sizeof local &&
+          const bool found = localHdr_.ReadAt(item.LocalPosition, local, sizeof local) == sizeof local &&
                              ClassifySignature(GetU32(local), htLocal).kind == htLocal;
           if (!found && first) {
             // Offsets that count from the archive data behind a stub: the first
             // local header lies a little further on.
             std::vector<uint8_t> span(kSearchSpan);
-            const int64_t got = ReadAt(archive, item.LocalPosition + 1, span.data(), kSearchSpan);
+            const int64_t got = localHdr_.ReadAt(item.LocalPosition + 1, span.data(), kSearchSpan);
             good = false;
             for (int64_t k = 0; k + 4 <= got; ++k) {
               if (ClassifySignature(GetU32(&span[static_cast<size_t>(k)]), htLocal).kind == htLocal &&
@@ -258,10 +262,10 @@ int TUnZip::LocalWalk(TStream32& archive) {
   }
   int64_t pos = std::max<int64_t>(startOffset_, 0);
   uint8_t rec[TLocalFileHeader::kSize];
-  int64_t got = ReadAt(archive, pos, rec, sizeof rec);
+  int64_t got = hdr_.ReadAt(pos, rec, sizeof rec);
   if (got == sizeof rec && GetU32(rec) == SPANNED_MARKER_SIGNATURE) {
     pos += 4;
-    got = ReadAt(archive, pos, rec, sizeof rec);
+    got = hdr_.ReadAt(pos, rec, sizeof rec);
   }
   const int64_t limit = archive.Size();
   while (got == sizeof rec && !Cancelled()) {
@@ -271,10 +275,10 @@ int TUnZip::LocalWalk(TStream32& archive) {
     if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
     TLocalFileHeader h = TLocalFileHeader::Parse(rec);
     std::string stored(h.FileNameLength, '\0');
-    stored.resize(static_cast<size_t>(ReadAt(archive, pos + 30, stored.data(), h.FileNameLength)));
+    stored.resize(static_cast<size_t>(hdr_.ReadAt(pos + 30, stored.data(), h.FileNameLength)));
     if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
     std::vector<uint8_t> extra(h.ExtraFieldLength);
-    extra.resize(static_cast<size_t>(ReadAt(archive, pos + 30 + h.FileNameLength, extra.data(), h.ExtraFieldLength)));
+    extra.resize(static_cast<size_t>(hdr_.ReadAt(pos + 30 + h.FileNameLength, extra.data(), h.ExtraFieldLength)));
     TSizeHighWords high;
     TExtraFieldRecords records;
     ReadExtraField(extra.data(), extra.size(), h, high, &records);
@@ -291,7 +295,7 @@ int TUnZip::LocalWalk(TStream32& archive) {
     const int64_t next = pos + 30 + h.FileNameLength + h.ExtraFieldLength + packed;
     if (next <= pos || next >= limit) break;
     pos = next;
-    got = ReadAt(archive, pos, rec, sizeof rec);
+    got = hdr_.ReadAt(pos, rec, sizeof rec);
   }
   return static_cast<int>(list_.size());
 }
@@ -305,15 +309,19 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
     if (Cancelled()) break;
     if (arcType_ == atZipDS && firstEntry) {
       diskSpann_->SetWantedDisk(item.Volume);
-      if (!diskSpann_->RequestDisk(archive, item.LocalPosition)) break;
+      const bool granted = diskSpann_->RequestDisk(archive, item.LocalPosition);
+      hdr_.Reset(archive.get());
+      if (!granted) break;
     } else if (arcType_ == atZipMV && central && item.Volume + 1 != openVolume_) {
-      if (!RequestNextVolume(archive, item.Volume, last)) break;
+      const bool granted = RequestNextVolume(archive, item.Volume, last);
+      hdr_.Reset(archive.get());
+      if (!granted) break;
       openVolume_ = item.Volume + 1;
     }
     firstEntry = false;
     if (!archive) break;
     uint8_t rec[TLocalFileHeader::kSize] = {};
-    if (ReadAt(*archive, item.LocalPosition, rec, sizeof rec) != sizeof rec) {
+    if (hdr_.ReadAt(item.LocalPosition, rec, sizeof rec) != sizeof rec) {
       ReportError(ArchiveFile(), "", volumeName_, E_BADOFFSET);
       continue;
     }
@@ -326,11 +334,11 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
     if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
     TLocalFileHeader local = TLocalFileHeader::Parse(rec);
     std::string stored(local.FileNameLength, '\0');
-    stored.resize(static_cast<size_t>(ReadAt(*archive, item.LocalPosition + 30, stored.data(), local.FileNameLength)));
+    stored.resize(static_cast<size_t>(hdr_.ReadAt(item.LocalPosition + 30, stored.data(), local.FileNameLength)));
     if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
     std::vector<uint8_t> extra(local.ExtraFieldLength);
     extra.resize(static_cast<size_t>(
-        ReadAt(*archive, item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
+        hdr_.ReadAt(item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
     TSizeHighWords localHigh;
     TExtraFieldRecords records;
     ReadExtraField(extra.data(), extra.size(), local, localHigh, &records);
@@ -400,13 +408,15 @@ bool TUnZip::Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_
   e.UncompressedSize = uncompressed;
   const int last = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
   TChainedInput in(archive, [&](int64_t left) -> bool {
-    if (arcType_ == atZipDS) return diskSpann_->RequestDisk(archive, left);
-    if (arcType_ == atZipMV) {
-      if (!RequestNextVolume(archive, openVolume_, last)) return false;
-      ++openVolume_;
-      return true;
+    bool granted = false;
+    if (arcType_ == atZipDS) {
+      granted = diskSpann_->RequestDisk(archive, left);
+    } else if (arcType_ == atZipMV) {
+      granted = RequestNextVolume(archive, openVolume_, last);
+      if (granted) ++openVolume_;
     }
-    return false;
+    hdr_.Reset(archive.get());
+    return granted;
   });
   in.SetLeft(e.CompressedSize);
   try {
@@ -479,8 +489,14 @@ void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHead
     fileName_ = storedName_;
   }
   if (processMode_ == 0 && !isDir) {
-    platform::ForceDirs(FolderOf(fileName_));
-    if (!InsideExtractDir(fileName_)) {
+    // Entries of one folder follow each other: create and check it once.
+    const std::string folder = FolderOf(fileName_);
+    if (folder != checkedFolder_) {
+      platform::ForceDirs(folder);
+      checkedFolderInside_ = InsideExtractDir(fileName_);
+      checkedFolder_ = folder;
+    }
+    if (!checkedFolderInside_) {
       ReportError(storedName_, "", volumeName_, E_INVALIDFILENAME);
       skipBytes();
       return;

@@ -51,6 +51,12 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TDiskSpannObj> diskSpann_;
   int64_t totalUnpacked_ = 0;
   int openVolume_ = 0;
+  // Central records and the local headers they point at are read from two
+  // windows, so checking one against the other does not thrash either.
+  TReadCache hdr_;
+  TReadCache localHdr_{64 * 1024};
+  std::string checkedFolder_;
+  bool checkedFolderInside_ = false;
 };
 
 class TUnJar : public TUnZip {
