@@ -143,4 +143,27 @@ class TReadCache {
   int64_t length_ = 0;
 };
 
+// Reading a stretch of a stream through its read-ahead window, as a stream of
+// its own: small entries then cost no system call of their own.
+class TCachedReader : public TStream32 {
+ public:
+  TCachedReader(TReadCache& cache, int64_t position) : cache_(cache), pos_(position) {}
+  void SetSize(int64_t) override {}
+  int64_t Read(void* buffer, int64_t count) override {
+    const int64_t n = cache_.ReadAt(pos_, buffer, count);
+    pos_ += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    if (origin == soFromBeginning) pos_ = offset;
+    else if (origin == soFromCurrent) pos_ += offset;
+    return pos_;
+  }
+
+ private:
+  TReadCache& cache_;
+  int64_t pos_;
+};
+
 }  // namespace tessavar

@@ -166,6 +166,7 @@ void TUnZip::DoExtract(std::unique_ptr<TStream32>& Archive) {
     if (!diskSpann_->RequestDisk(Archive, 0)) return;
   }
   list_.clear();
+  list_.reserve(std::min<size_t>(zip_.EndOfCentralDir.TotalEntries, 65535));
   totalUnpacked_ = 0;
   openVolume_ = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
   hdr_.Reset(Archive.get());
@@ -346,8 +347,9 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
     const uint16_t madeBy = central ? item.Central.VersionMadeBy : 0;
     storedName_ = ZipNameFromArchive(stored, gp, madeBy, &records, TranslateOemChar());
     if (central && !item.Central.FileNameLength) storedName_.clear();
-    // Position the archive at the entry's data.
-    archive->SetPosition(item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength);
+    // The entry's data; the parts of a set are read from the stream itself.
+    dataPos_ = item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength;
+    if (arcType_ == atZipDS || arcType_ == atZipMV) archive->SetPosition(dataPos_);
     ProcessEntry(archive, item, local, localHigh, localHigh.Tag, central);
   }
 }
@@ -419,14 +421,18 @@ bool TUnZip::Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_
     return granted;
   });
   in.SetLeft(e.CompressedSize);
+  // A single archive is read through the header window; the parts of a set
+  // through the chain that moves from part to part.
+  TCachedReader cached(hdr_, dataPos_);
+  TStream32& src = (arcType_ == atZipDS || arcType_ == atZipMV) ? static_cast<TStream32&>(in) : cached;
   try {
     switch (method) {
-      case 0: return CopyStoredData(in, out, e.CompressedSize, generalPurpose, 32) == 0;
-      case 1: Unshrink(*this, in, out, e); return true;
-      case 2: case 3: case 4: case 5: Unreduce(*this, in, out, e); return true;
-      case 6: return Explode(*this, in, out, e) == kDecodeOk;
-      case 8: return InflateEntry(*this, in, out, e);
-      case 9: return WindowInflate(*this, in, out, e, true) == kDecodeOk;
+      case 0: return CopyStoredData(src, out, e.CompressedSize, generalPurpose, 32) == 0;
+      case 1: Unshrink(*this, src, out, e); return true;
+      case 2: case 3: case 4: case 5: Unreduce(*this, src, out, e); return true;
+      case 6: return Explode(*this, src, out, e) == kDecodeOk;
+      case 8: return InflateEntry(*this, src, out, e);
+      case 9: return WindowInflate(*this, src, out, e, true) == kDecodeOk;
       default:
         ReportError(ShownName(), "", volumeName_, E_UNKNTYPE);
         entryFailed_ = true;
@@ -521,7 +527,13 @@ void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHead
     } else {
       SetEncryptionMethod(emZIP_v2);
     }
-    if (!skip_ && !PasswordCheck(*archive, lastExtraTag, local, storedCrc)) skip_ = true;
+    if (!skip_) {
+      TCachedReader header(hdr_, dataPos_);
+      const bool single = arcType_ != atZipDS && arcType_ != atZipMV;
+      if (!PasswordCheck(single ? static_cast<TStream32&>(header) : *archive, lastExtraTag, local, storedCrc))
+        skip_ = true;
+      if (single) dataPos_ = header.Position();
+    }
   } else {
     SetEncryptionMethod(emNone);
   }

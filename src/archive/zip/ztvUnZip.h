@@ -51,6 +51,7 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TDiskSpannObj> diskSpann_;
   int64_t totalUnpacked_ = 0;
   int openVolume_ = 0;
+  int64_t dataPos_ = 0;  // where the current entry's stored bytes begin
   // Central records and the local headers they point at are read from two
   // windows, so checking one against the other does not thrash either.
   TReadCache hdr_;
