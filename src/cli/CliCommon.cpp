@@ -6,6 +6,7 @@
 #include "archive/frame/ztvBase.h"
 #include "archive/frame/ztvErrors.h"
 #include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/Time.h"
 
 namespace tessavar::cli {
@@ -89,6 +90,20 @@ void ErrorSink::Report(int code, const std::string& file, const std::string& ext
 }
 
 bool ErrorSink::Saw(int code) const { return std::find(codes_.begin(), codes_.end(), code) != codes_.end(); }
+
+bool ArchiveOpens(const std::string& archive, ErrorSink& errors) {
+  if (!platform::FileExists(archive)) {
+    errors.Report(E_FILENOTFOUND, archive);
+    return false;
+  }
+  const platform::FileHandle probe = platform::FileOpen(archive, platform::OpenMode::Read);
+  if (probe == platform::kInvalidHandle) {
+    errors.Report(E_FOPEN, archive);
+    return false;
+  }
+  platform::FileClose(probe);
+  return true;
+}
 
 void AppendJsonString(std::string& out, const std::string& text) {
   out += '"';

@@ -49,6 +49,10 @@ class ErrorSink {
   std::vector<int> codes_;
 };
 
+// The archive exists and can be opened for reading; else the reason is
+// reported (25192 or 25235) and the answer is false.
+bool ArchiveOpens(const std::string& archive, ErrorSink& errors);
+
 void AppendJsonString(std::string& out, const std::string& text);
 // "2024-05-01T12:30:00" from a date-time in days since 1899-12-30.
 std::string IsoDateTime(double dateTime);

@@ -12,32 +12,16 @@ namespace tessavar::cli {
 
 namespace {
 
-bool ExtractorKnows(TArcType t) {
-  switch (t) {
-    case atZip: case atZipExe: case atJar: case atJarExe: case atZipDS: case atZipMV: return true;
-    default: return false;
-  }
-}
-
 int Run(int argc, char** argv, bool test) {
   Options o;
   if (!ParseOptions(test ? "t" : "x", argc, argv, 2, test ? "p" : "poynj", false, o)) return kUsage;
   ErrorSink errors;
-  if (!platform::FileExists(o.archive)) {
-    errors.Report(E_FILENOTFOUND, o.archive);
-    return kArchiveUnusable;
-  }
-  const platform::FileHandle probe = platform::FileOpen(o.archive, platform::OpenMode::Read);
-  if (probe == platform::kInvalidHandle) {
-    errors.Report(E_FOPEN, o.archive);
-    return kArchiveUnusable;
-  }
-  platform::FileClose(probe);
+  if (!ArchiveOpens(o.archive, errors)) return kArchiveUnusable;
 
   TUnZip unzip;
   errors.Attach(unzip);
   unzip.SetArchiveFileName(o.archive);
-  if (!ExtractorKnows(unzip.ArcType())) {
+  if (!IsZipType(unzip.ArcType())) {
     errors.Report(E_INVALIDARC, o.archive);
     return kArchiveUnusable;
   }

@@ -12,13 +12,6 @@ namespace tessavar::cli {
 
 namespace {
 
-bool ReaderKnows(TArcType t) {
-  switch (t) {
-    case atZip: case atZipExe: case atJar: case atJarExe: case atZipDS: case atZipMV: return true;
-    default: return false;
-  }
-}
-
 std::string FolderOf(const std::string& name) {
   std::string n = name;
   if (!n.empty() && n.back() == '/') n.pop_back();
@@ -43,16 +36,7 @@ int ListCommand(int argc, char** argv) {
   std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
 
   ErrorSink errors;
-  if (!platform::FileExists(o.archive)) {
-    errors.Report(E_FILENOTFOUND, o.archive);
-    return kArchiveUnusable;
-  }
-  const platform::FileHandle probe = platform::FileOpen(o.archive, platform::OpenMode::Read);
-  if (probe == platform::kInvalidHandle) {
-    errors.Report(E_FOPEN, o.archive);
-    return kArchiveUnusable;
-  }
-  platform::FileClose(probe);
+  if (!ArchiveOpens(o.archive, errors)) return kArchiveUnusable;
   TZipTV reader;
   errors.Attach(reader);
   reader.SetArchiveFileName(o.archive);
@@ -65,7 +49,7 @@ int ListCommand(int argc, char** argv) {
             ",\"size\":" + std::to_string(reader.ArchiveSize()) + "}}\n";
     std::fputs(line.c_str(), stdout);
   }
-  if (!ReaderKnows(reader.ArcType())) {
+  if (!IsZipType(reader.ArcType())) {
     std::fflush(stdout);
     errors.Report(E_INVALIDARC, o.archive);
     return kArchiveUnusable;

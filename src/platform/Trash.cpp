@@ -140,7 +140,7 @@ bool RemoveAny(const std::string& path) {
 
 std::string TrashDir() {
   std::string base;
-  // The base-directory specification ignores a relative XDG_DATA_HOME.
+  // XDG base-directory rules ignore a relative XDG_DATA_HOME.
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') {
     base = xdg;
   } else {

@@ -224,13 +224,7 @@ bool TZipTV::Activate() {
     ResetRecord();
     headerLength_ = 0;
     headerOffset_ = 0;
-    switch (arcType_) {
-      case atZip: case atZipExe: case atJar: case atJarExe: case atZipDS: case atZipMV:
-        PrepareZip();
-        break;
-      default:
-        break;
-    }
+    if (IsZipType(arcType_)) PrepareZip();
     nextHeaderOffset_ = headerOffset_;
     while (!Cancelled() && archive_ && headerLength_ != 0 && nextHeaderOffset_ + headerLength_ < archiveSize_) {
       headerOffset_ = nextHeaderOffset_;
@@ -240,15 +234,9 @@ bool TZipTV::Activate() {
       nextHeaderOffset_ += got;
       EntryComment.clear();
       if (got < headerLength_) std::fill(headerBuffer_.begin() + got, headerBuffer_.end(), 0);
-      switch (arcType_) {
-        case atZip: case atZipExe: case atJar: case atJarExe: case atZipDS: case atZipMV:
-          if (localMode_) ZipLocalStep();
-          else ZipCentralStep();
-          break;
-        default:
-          nextHeaderOffset_ = archiveSize_;
-          break;
-      }
+      if (!IsZipType(arcType_)) nextHeaderOffset_ = archiveSize_;
+      else if (localMode_) ZipLocalStep();
+      else ZipCentralStep();
     }
   } catch (...) {
     ok = false;

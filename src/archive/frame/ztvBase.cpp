@@ -57,13 +57,7 @@ std::string Trim(const std::string& s) {
 }
 
 // The types whose entry data the traditional cipher may protect.
-bool CipherType(TArcType t, bool withBh) {
-  switch (t) {
-    case atJar: case atJarExe: case atZip: case atZipExe: case atZipDS: case atZipMV: return true;
-    case atBh: case atBhExe: return withBh;
-    default: return false;
-  }
-}
+bool CipherType(TArcType t, bool withBh) { return IsZipType(t) || (withBh && (t == atBh || t == atBhExe)); }
 
 std::string WithSlash(std::string s) {
   if (!s.empty() && s.back() != '/') s += '/';

@@ -22,6 +22,9 @@ const char* ArcTypeName(TArcType t);
 // Everything but atNA, atUnsupported, atFileOpenErr and atUnknown.
 inline bool IsValidArcType(TArcType t) { return t > atUnknown && t <= atZoo; }
 inline bool IsZipFamily(TArcType t) { return t == atJar || t == atJarExe || t == atZip || t == atZipExe; }
+// The ZIP family together with split and spanned sets: everything the ZIP
+// reader and extractor handle.
+inline bool IsZipType(TArcType t) { return IsZipFamily(t) || t == atZipDS || t == atZipMV; }
 
 enum TEncryptionMethod : int { emNone, emAES2_128, emAES2_192, emAES2_256, emZIP_v2, emUnsupported };
 enum TOverwriteMode : int { omOverwrite, omSkip };

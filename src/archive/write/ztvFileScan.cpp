@@ -19,7 +19,7 @@ std::string WithSlash(const std::string& path) {
   return path.empty() || path.back() == '/' ? path : path + '/';
 }
 
-// The folder part of a specification, with its trailing "/" ("" for none).
+// The folder part of a FileSpec line, with its trailing "/" ("" for none).
 std::string PathPart(const std::string& spec) {
   const size_t slash = spec.find_last_of('/');
   return slash == std::string::npos ? std::string() : spec.substr(0, slash + 1);
@@ -278,7 +278,7 @@ void TztvFileScan::ScanFileSpecGroups() {
 }
 
 void TztvFileScan::ScanRoot(const std::string& Dir) {
-  // Without recursion the specifications name their own places, so there
+  // Without recursion the FileSpec lines name their own places, so there
   // is no drive to go through.
   if (scanOptions_ == soScanDrvs && recurseDirs_) {
     ScanDrives();

@@ -1,9 +1,7 @@
 #pragma once
-// The file scanner: turns file specifications into the files (and, when
-// asked, folders) an archive writer adds. Also its wildcard masks ("*" and
-// "?", ASCII letters compared without case). This header includes nothing of
-// the archive code above the component base and the shared types, so the
-// component frame can use the masks for ExcludeSpec.
+// The file scanner: turns FileSpec lines (file patterns) into the files
+// (and, when asked, folders) an archive writer adds. The wildcard masks it
+// uses live in the frame (archive/frame/ztvMask.h) and come with this header.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -106,7 +104,7 @@ class TztvFileScan : public TComponent {
   void SetUpdateList(bool value) { updateList_ = value; }
   TfsScanOptions ScanOptions() const { return scanOptions_; }
   void SetScanOptions(TfsScanOptions value) { scanOptions_ = value; }
-  // Starts empty: no folder is scanned by default, and specifications
+  // Starts empty: no folder is scanned by default, and FileSpec lines
   // without a path then take the current folder. A non-empty value gets a
   // trailing "/".
   const std::string& RootDir() const { return rootDir_; }

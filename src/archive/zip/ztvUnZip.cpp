@@ -354,12 +354,6 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
   }
 }
 
-bool TUnZip::CheckPassword(const uint8_t* Header12) {
-  TSeedKeyValues keys;
-  const bool ok = CheckEncryptionHeader(keys, DataSeed(), Header12, 0, 0, 0, Password());
-  return ok;
-}
-
 bool TUnZip::PasswordCheck(TStream32& archive, uint16_t lastExtraTag, const TLocalFileHeader& local, uint32_t crc) {
   if (lastExtraTag == 0x0017 || lastExtraTag == 0x9901) return false;
   uint8_t header[kEncryptionHeaderSize];

@@ -31,7 +31,6 @@ class TUnZip : public TUnBase {
 
  protected:
   void DoExtract(std::unique_ptr<TStream32>& Archive) override;
-  bool CheckPassword(const uint8_t* Header12) override;
 
  private:
   int CentralWalk(TStream32& archive);

@@ -97,7 +97,7 @@ TEST_F(FileScan, StarDotStarTakesEveryFileOfTheTreeWithOrWithoutPeriod) {
   EXPECT_EQ(Listed(scan), kAllFiles);
   EXPECT_EQ(scan.FilesCount(), static_cast<int>(kAllFiles.size()));
   EXPECT_EQ(scan.FilesSize(), SizeOf(kAllFiles, root_));
-  // The specification was consumed and RootDir is the group's folder.
+  // The FileSpec line was consumed and RootDir is the group's folder.
   EXPECT_TRUE(scan.FileSpec().empty());
   EXPECT_EQ(scan.RootDir(), root_);
 }
@@ -161,7 +161,7 @@ TEST(FileScanRules, MergeName) {
   }
 }
 
-TEST_F(FileScan, SpecificationsAreGroupedByFolderIgnoringCase) {
+TEST_F(FileScan, FileSpecLinesAreGroupedByFolderIgnoringCase) {
   TztvFileScan scan;
   // "SUB/" groups with "sub/" and is scanned as the first entry spells it.
   scan.SetFileSpec({root_ + "sub/*.txt", root_ + "*.doc", root_ + "SUB/*.doc", root_ + "README"});
@@ -179,7 +179,7 @@ TEST_F(FileScan, SpecificationsAreGroupedByFolderIgnoringCase) {
   EXPECT_EQ(scan.RootDir(), root_);
 }
 
-TEST_F(FileScan, BlankSpecificationsAreDroppedAndAPathlessOneUsesRootDir) {
+TEST_F(FileScan, BlankFileSpecLinesAreDroppedAndAPathlessOneUsesRootDir) {
   TztvFileScan scan;
   scan.SetRootDir(root_ + "sub");
   EXPECT_EQ(scan.RootDir(), root_ + "sub/");
@@ -191,7 +191,7 @@ TEST_F(FileScan, BlankSpecificationsAreDroppedAndAPathlessOneUsesRootDir) {
   EXPECT_EQ(Listed(scan), (Names{"sub/c.txt"}));
 }
 
-TEST_F(FileScan, APathlessSpecificationWithoutRootDirUsesTheCurrentFolder) {
+TEST_F(FileScan, APathlessFileSpecLineWithoutRootDirUsesTheCurrentFolder) {
   const std::string old = platform::CurrentDir();
   ASSERT_TRUE(platform::SetCurrentDir(root_ + "sub/deeper"));
   TztvFileScan scan;
@@ -405,7 +405,7 @@ TEST_F(FileScan, WithoutRecursionSubfoldersReachTheHookThroughFsDirectory) {
   }
 }
 
-TEST_F(FileScan, WithoutRecursionEachSpecificationIsItsOwnPatternAndMasksAreNotApplied) {
+TEST_F(FileScan, WithoutRecursionEachFileSpecLineIsItsOwnPatternAndMasksAreNotApplied) {
   TztvFileScan scan;
   scan.SetRecurseDirs(false);
   // The find pattern decides: "*.*" takes names without a period too, and
