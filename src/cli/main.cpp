@@ -5,9 +5,11 @@
 
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "platform/Time.h"
 
 int main(int argc, char** argv) {
   using namespace tessavar::cli;
+  tessavar::platform::PinLocalTimeZone();
   if (argc < 2) {
     PrintUsage(stderr);
     return kUsage;

@@ -172,6 +172,7 @@ FileHandle FileOpen(const std::string& path, OpenMode mode) {
     case OpenMode::Create: flags |= O_CREAT | O_TRUNC | O_RDWR; break;
     case OpenMode::Read: flags |= O_RDONLY; break;
     case OpenMode::ReadWrite: flags |= O_RDWR; break;
+    case OpenMode::CreateNew: flags |= O_CREAT | O_EXCL | O_RDWR; break;
   }
   if (path.empty()) {
     SetError(ENOENT);
@@ -182,6 +183,7 @@ FileHandle FileOpen(const std::string& path, OpenMode mode) {
     fd = ::open(path.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Failed(kInvalidHandle);
+  if (mode == OpenMode::CreateNew) return fd;  // just made: a file
   // A folder opens read-only on Linux, but no caller can use it as a file;
   // failing here gives a clear error instead of EISDIR on the first read.
   struct stat st {};
@@ -584,6 +586,19 @@ bool SetFileTime(const std::string& path, int64_t unixSeconds) {
   times[1].tv_sec = static_cast<time_t>(unixSeconds);
   times[1].tv_nsec = 0;
   if (::utimensat(AT_FDCWD, StripTrailingSlashes(path).c_str(), times, 0) != 0) return Failed(false);
+  return true;
+}
+
+bool SetHandleTime(FileHandle h, int64_t unixSeconds) {
+  struct timespec times[2] {};
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(unixSeconds);
+  if (::futimens(h, times) != 0) return Failed(false);
+  return true;
+}
+
+bool SetHandleMode(FileHandle h, int mode) {
+  if (::fchmod(h, static_cast<mode_t>(mode) & 07777) != 0) return Failed(false);
   return true;
 }
 

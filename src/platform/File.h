@@ -14,6 +14,7 @@ enum class OpenMode {
   Create,     // create or truncate, read-write
   Read,       // existing file, read only
   ReadWrite,  // existing file, read-write
+  CreateNew,  // a new file only (fails with EEXIST, never follows a link), read-write
 };
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
@@ -89,5 +90,8 @@ int NewFileMode();
 // Modification time as Unix seconds (UTC), or false.
 bool GetFileTime(const std::string& path, int64_t& unixSeconds);
 bool SetFileTime(const std::string& path, int64_t unixSeconds);
+// The same two on an open file, which spares the path lookups.
+bool SetHandleTime(FileHandle h, int64_t unixSeconds);
+bool SetHandleMode(FileHandle h, int mode);
 
 }  // namespace tessavar::platform

@@ -1,6 +1,7 @@
 #include "platform/Temp.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -18,16 +19,22 @@ std::string SystemTempDir() {
   return dir;
 }
 
-std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
+FileHandle CreateTempFileOpen(const std::string& folder, const std::string& prefix, std::string& path) {
   std::string dir = folder.empty() ? SystemTempDir() : folder;
   if (dir.back() != '/') dir += '/';
   std::string templ = dir + prefix + "XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
-  int fd = ::mkstemp(buf.data());
-  if (fd < 0) return "";
-  ::close(fd);
-  return std::string(buf.data());
+  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  path = fd < 0 ? std::string() : std::string(buf.data());
+  return fd;
+}
+
+std::string CreateTempFile(const std::string& folder, const std::string& prefix) {
+  std::string path;
+  const FileHandle fd = CreateTempFileOpen(folder, prefix, path);
+  if (fd >= 0) ::close(fd);
+  return path;
 }
 
 }  // namespace tessavar::platform

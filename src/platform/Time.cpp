@@ -1,9 +1,16 @@
 #include "platform/Time.h"
 
+#include <cstdlib>
+
 #include <cmath>
 #include <ctime>
 
 namespace tessavar::platform {
+
+void PinLocalTimeZone() {
+  if (!std::getenv("TZ")) ::setenv("TZ", ":/etc/localtime", 0);
+  ::tzset();
+}
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;

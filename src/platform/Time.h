@@ -9,6 +9,12 @@ namespace tessavar::platform {
 // 1 January 1980, 00:01 (time field 0x0020): the floor every archive date is raised to.
 inline constexpr uint32_t kDosDate1980 = 0x00210020;
 
+// Without TZ the C library looks at /etc/localtime again on every local-time
+// conversion; naming it in TZ once, at program start before any thread
+// runs, gives the same zone without a system call per file. An existing TZ
+// is left alone.
+void PinLocalTimeZone();
+
 // Milliseconds since an arbitrary start, wrapping at 32 bits.
 uint32_t TickCount();
 

@@ -113,6 +113,10 @@ class THandleStream32 : public TStream32 {
 class TFileStream32 : public THandleStream32 {
  public:
   TFileStream32(const std::string& fileName, uint16_t mode);
+  // Takes over a handle opened elsewhere (a new temporary file, say).
+  struct Adopt {};
+  TFileStream32(Adopt, platform::FileHandle handle, const std::string& fileName)
+      : THandleStream32(handle), fileName_(fileName) {}
   ~TFileStream32() override;
   const std::string& FileName() const { return fileName_; }
   // Closes the handle early (the destructor then does nothing).

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "archive/frame/ztvDriveCheck.h"
 #include "archive/zip/ztvCrypt.h"
 #include "archive/zip/ztvDecoders.h"
 #include "archive/zip/ztvDiskSpann.h"
+#include "archive/zip/ztvInflateAhead.h"
 #include "archive/zip/ztvZipNames.h"
 #include "platform/Dialogs.h"
 #include "platform/File.h"
@@ -64,54 +66,50 @@ class TChainedInput : public TStream32 {
   int64_t left_ = 0;
 };
 
-// Entries up to this size are inflated whole in memory, which is about twice
-// as fast as the streaming inflater; larger ones stream with a bounded window.
-constexpr int64_t kWholeEntryLimit = 64 << 20;
-
-// Method 8 for an entry that fits the limit: read it whole, inflate it in one
-// call, write it out in pieces so progress still moves.
-bool InflateWhole(TZipCommon& c, TStream32& in, TStream32* out, const TEntryParams& e, bool& tried) {
-  tried = false;
-  if (e.CompressedSize > kWholeEntryLimit || e.UncompressedSize > kWholeEntryLimit || e.UncompressedSize < 0 ||
-      c.AsciiTranslation())
-    return false;
-  std::vector<uint8_t> packed(static_cast<size_t>(e.CompressedSize));
-  int64_t got = 0;
-  while (got < e.CompressedSize) {
-    const int64_t n = c.ReadBlock(in, packed.data() + got, e.Decrypt, 0, e.CompressedSize - got);
-    if (n <= 0) break;
-    got += n;
-  }
-  tried = true;
-  std::vector<uint8_t> plain(static_cast<size_t>(e.UncompressedSize));
-  // One decompressor per thread serves every entry.
-  struct Decompressor {
-    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    ~Decompressor() {
-      if (d) libdeflate_free_decompressor(d);
-    }
-  };
-  thread_local Decompressor decompressor;
-  if (!decompressor.d) return false;
-  size_t actual = 0;
-  const libdeflate_result r = libdeflate_deflate_decompress(decompressor.d, packed.data(), static_cast<size_t>(got),
-                                                            plain.data(), plain.size(), &actual);
-  if (r != LIBDEFLATE_SUCCESS && r != LIBDEFLATE_SHORT_OUTPUT) return false;
+// Writes an entry inflated in memory in pieces, so progress still moves, and
+// leaves the check value of what was written in the component.
+bool EmitWhole(TZipCommon& c, TStream32* out, const TEntryParams& e, const TWholeEntry& w) {
+  if (!w.decoded) return false;
   constexpr int64_t kPiece = 1 << 20;
-  for (int64_t done = 0; done < static_cast<int64_t>(actual) && !c.Cancelled();) {
-    const int64_t n = std::min<int64_t>(kPiece, static_cast<int64_t>(actual) - done);
-    if (c.WriteDecoded(out, plain.data() + done, false, 32, n, 1) != n) return false;
+  const int64_t total = static_cast<int64_t>(w.actual);
+  int64_t done = 0;
+  while (done < total && !c.Cancelled()) {
+    const int64_t n = std::min<int64_t>(kPiece, total - done);
+    if (c.WriteDecoded(out, w.plain.get() + done, false, 32, n, 0) != n) break;
     done += n;
     c.SetBytesRemaining(c.BytesRemaining() - n);
     c.ReportProgress(c.ArchiveTotal(), e.UncompressedSize, done);
   }
-  return r == LIBDEFLATE_SUCCESS && static_cast<int64_t>(actual) == e.UncompressedSize;
+  // The check value covers exactly the bytes that reached the output.
+  c.SetCrc32Register(done == total ? w.crc ^ 0xFFFFFFFFu : Crc32Update(w.plain.get(), static_cast<size_t>(done), 0xFFFFFFFFu));
+  return done == total && w.complete;
+}
+
+// Method 8 for an entry that fits the limit: read it whole and inflate it in
+// one call.
+bool InflateWhole(TZipCommon& c, TStream32& in, TStream32* out, const TEntryParams& e, TWholeEntry& w, bool& tried) {
+  tried = false;
+  if (e.CompressedSize > kWholeEntryLimit || e.UncompressedSize > kWholeEntryLimit || e.UncompressedSize < 0 ||
+      e.CompressedSize < 0 || c.AsciiTranslation())
+    return false;
+  w.Reserve(static_cast<size_t>(e.CompressedSize), static_cast<size_t>(e.UncompressedSize));
+  int64_t got = 0;
+  while (got < e.CompressedSize) {
+    const int64_t n = c.ReadBlock(in, w.packed.get() + got, e.Decrypt, 0, e.CompressedSize - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  tried = true;
+  w.packedLen = static_cast<size_t>(got);
+  w.uncompressed = e.UncompressedSize;
+  w.Inflate();
+  return EmitWhole(c, out, e, w);
 }
 
 // Method 8 through zlib's raw inflate, bounded by the entry's sizes.
-bool InflateEntry(TZipCommon& c, TStream32& in, TStream32* out, const TEntryParams& e) {
+bool InflateEntry(TZipCommon& c, TStream32& in, TStream32* out, const TEntryParams& e, TWholeEntry& scratch) {
   bool tried = false;
-  const bool whole = InflateWhole(c, in, out, e, tried);
+  const bool whole = InflateWhole(c, in, out, e, scratch, tried);
   if (tried) return whole;
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
@@ -152,7 +150,8 @@ bool InflateEntry(TZipCommon& c, TStream32& in, TStream32* out, const TEntryPara
 
 }  // namespace
 
-TUnZip::TUnZip(TComponent* owner) : TUnBase(owner), diskSpann_(std::make_unique<TDiskSpannObj>()) {}
+TUnZip::TUnZip(TComponent* owner)
+    : TUnBase(owner), diskSpann_(std::make_unique<TDiskSpannObj>()), scratch_(std::make_unique<TWholeEntry>()) {}
 
 TUnZip::~TUnZip() = default;
 
@@ -306,7 +305,13 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
   archiveTotal_ = totalUnpacked_;
   bool firstEntry = true;
   const int last = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
-  for (const TUnBaseHeaderObj& item : list_) {
+  StartInflateAhead(central);
+  struct StopAhead {
+    std::unique_ptr<TInflateAhead>& a;
+    ~StopAhead() { a.reset(); }
+  } stopAhead{ahead_};
+  for (entryIndex_ = 0; entryIndex_ < list_.size(); ++entryIndex_) {
+    const TUnBaseHeaderObj& item = list_[entryIndex_];
     if (Cancelled()) break;
     if (arcType_ == atZipDS && firstEntry) {
       diskSpann_->SetWantedDisk(item.Volume);
@@ -352,6 +357,22 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
     if (arcType_ == atZipDS || arcType_ == atZipMV) archive->SetPosition(dataPos_);
     ProcessEntry(archive, item, local, localHigh, localHigh.Tag, central);
   }
+}
+
+void TUnZip::StartInflateAhead(bool central) {
+  ahead_.reset();
+  // Worth a thread only on a machine with a second core, for a single
+  // archive with a few entries the worker can take; the parts of a set are
+  // swapped under the component's feet, so they are read here alone.
+  if (!central || arcType_ == atZipDS || arcType_ == atZipMV || AsciiTranslation()) return;
+  if (processMode_ != 0 && processMode_ != 6) return;
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (cores < 2) return;
+  const auto takes = std::count_if(list_.begin(), list_.end(), [](const TUnBaseHeaderObj& item) {
+    return TInflateAhead::Eligible(item);
+  });
+  if (takes < 2) return;
+  ahead_ = std::make_unique<TInflateAhead>(ArchiveFile(), list_, static_cast<int>(std::min(cores, 4u)));
 }
 
 bool TUnZip::PasswordCheck(TStream32& archive, uint16_t lastExtraTag, const TLocalFileHeader& local, uint32_t crc) {
@@ -425,7 +446,18 @@ bool TUnZip::Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_
       case 1: Unshrink(*this, src, out, e); return true;
       case 2: case 3: case 4: case 5: Unreduce(*this, src, out, e); return true;
       case 6: return Explode(*this, src, out, e) == kDecodeOk;
-      case 8: return InflateEntry(*this, src, out, e);
+      case 8: {
+        if (ahead_ && !e.Decrypt && !AsciiTranslation()) {
+          std::unique_ptr<TWholeEntry> w = ahead_->Take(entryIndex_);
+          // The worker's reading of the entry must agree with this one.
+          const bool usable = w && w->dataPos == dataPos_ && w->compressed == e.CompressedSize &&
+                              w->uncompressed == e.UncompressedSize;
+          const bool ok = usable && EmitWhole(*this, out, e, *w);
+          ahead_->Recycle(std::move(w));
+          if (usable) return ok;
+        }
+        return InflateEntry(*this, src, out, e, *scratch_);
+      }
       case 9: return WindowInflate(*this, src, out, e, true) == kDecodeOk;
       default:
         ReportError(ShownName(), "", volumeName_, E_UNKNTYPE);
@@ -445,15 +477,20 @@ void TUnZip::FailEntry(uint32_t storedCrc, bool uncount, int64_t uncompressed) {
   CheckCRC(32, storedCrc);
 }
 
-void TUnZip::RestoreAttributes(const std::string& path, uint32_t attributes, uint16_t versionMadeBy) {
+void TUnZip::RestoreAttributes(TFileStream32& file, uint32_t attributes, uint16_t versionMadeBy) {
   if ((versionMadeBy >> 8) == 3) {
     // Unix permission bits, never set-uid, set-gid or sticky.
     const int mode = static_cast<int>((attributes >> 16) & 0777);
-    if (mode != 0) platform::SetFileMode(path, mode);
-    return;
+    if (mode != 0) {
+      platform::SetHandleMode(file.Handle(), mode);
+      return;
+    }
   }
-  if (RestoreFileAttr() && (attributes & 0xFF) != 0x20 && (attributes & platform::kAttrReadOnly))
-    platform::SetFileAttributes(path, platform::kAttrReadOnly);
+  // Files of other systems get what a new file gets here; a temporary file
+  // starts out private.
+  static const int fresh = platform::NewFileMode();
+  const bool readOnly = RestoreFileAttr() && (attributes & 0xFF) != 0x20 && (attributes & platform::kAttrReadOnly);
+  platform::SetHandleMode(file.Handle(), readOnly ? fresh & ~0222 : fresh);
 }
 
 void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHeaderObj& item,
@@ -461,10 +498,9 @@ void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHead
                           bool central) {
   const uint16_t gp = central ? item.Central.GeneralPurpose : local.GeneralPurpose;
   const uint16_t method = central ? item.Central.Method : local.Method;
-  const int64_t compressed = central ? Size64(item.Central.CompressedSize, localHigh.CompressedHigh ? localHigh.CompressedHigh : item.CentralHigh.CompressedHigh)
-                                     : Size64(local.CompressedSize, localHigh.CompressedHigh);
-  const int64_t uncompressed = central ? Size64(item.Central.UncompressedSize, localHigh.UncompressedHigh ? localHigh.UncompressedHigh : item.CentralHigh.UncompressedHigh)
-                                       : Size64(local.UncompressedSize, localHigh.UncompressedHigh);
+  int64_t compressed = Size64(local.CompressedSize, localHigh.CompressedHigh);
+  int64_t uncompressed = Size64(local.UncompressedSize, localHigh.UncompressedHigh);
+  if (central) EntrySizes(item, localHigh, compressed, uncompressed);
   const uint32_t storedCrc = central ? item.Central.CRC32 : local.CRC32;
   entryFailed_ = false;
   uint32_t attributes = item.ExternalAttributes;
@@ -545,16 +581,24 @@ void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHead
     FailEntry(storedCrc, true, uncompressed);
     return;
   }
-  // The file is written under a temporary name next to its place and moved
-  // there only when its check value is right, so a damaged entry never
-  // leaves a file that looks complete and never spoils one that was there.
+  // A file that is not there yet is made under its own name, exclusively,
+  // so nothing that was there can be touched; one that is there is written
+  // under a temporary name next to it and moved over it only when its check
+  // value is right. Either way a failed entry leaves nothing behind that
+  // looks complete.
   std::unique_ptr<TFileStream32> output;
-  std::string temp;
+  std::string target;
+  bool direct = false;
   if (processMode_ == 0) {
-    temp = platform::CreateTempFile(FolderOf(fileName_), ".ztv");
-    if (!temp.empty()) output = std::make_unique<TFileStream32>(temp, fmOpenReadWrite);
-    if (!output || !output->Valid()) {
-      if (!temp.empty()) platform::DeleteFile(temp);
+    platform::FileHandle h = platform::FileOpen(fileName_, platform::OpenMode::CreateNew);
+    if (h != platform::kInvalidHandle) {
+      direct = true;
+      target = fileName_;
+    } else {
+      h = platform::CreateTempFileOpen(FolderOf(fileName_), ".ztv", target);
+    }
+    if (h != platform::kInvalidHandle) output = std::make_unique<TFileStream32>(TFileStream32::Adopt{}, h, target);
+    if (!output) {
       ReportError(fileName_, "", volumeName_, E_FOPEN);
       FailEntry(storedCrc, true, uncompressed);
       return;
@@ -563,19 +607,20 @@ void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHead
   Decode(archive, output.get(), gp, method, compressed, uncompressed);
   bool pass = !Cancelled() && !entryFailed_ && (storedCrc == Crc32Value());
   if (processMode_ == 0) {
-    output->Close();
     if (pass) {
       int64_t when = 0;
-      if (platform::DosDateTimeToUnix(FileDateFor(local.FileTime), when)) platform::SetFileTime(temp, when);
+      if (platform::DosDateTimeToUnix(FileDateFor(local.FileTime), when)) platform::SetHandleTime(output->Handle(), when);
       if (JarType()) attributes = 0x20;
-      RestoreAttributes(temp, attributes, madeBy);
-      if (!platform::MoveFile(temp, fileName_)) {
-        platform::DeleteFile(temp);
+      RestoreAttributes(*output, attributes, madeBy);
+      output->Close();
+      if (!direct && !platform::MoveFile(target, fileName_)) {
+        platform::DeleteFile(target);
         ReportError(fileName_, "", volumeName_, E_FCLOSE);
         entryFailed_ = true;
       }
     } else {
-      platform::DeleteFile(temp);
+      output->Close();
+      platform::DeleteFile(target);
     }
   }
   CheckCRC(32, storedCrc);

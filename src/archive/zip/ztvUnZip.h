@@ -14,6 +14,8 @@
 namespace tessavar {
 
 class TDiskSpannObj;
+class TInflateAhead;
+struct TWholeEntry;
 
 struct TUnBaseHeaderObj {
   uint32_t ExternalAttributes = 0;
@@ -36,18 +38,22 @@ class TUnZip : public TUnBase {
   int CentralWalk(TStream32& archive);
   int LocalWalk(TStream32& archive);
   void ExtractListed(std::unique_ptr<TStream32>& archive, bool central);
+  void StartInflateAhead(bool central);
   void ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHeaderObj& item, const TLocalFileHeader& local,
                     const TSizeHighWords& localHigh, uint16_t lastExtraTag, bool central);
   bool PasswordCheck(TStream32& archive, uint16_t lastExtraTag, const TLocalFileHeader& local, uint32_t crc);
   bool Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_t generalPurpose, uint16_t method,
               int64_t compressed, int64_t uncompressed);
-  void RestoreAttributes(const std::string& path, uint32_t attributes, uint16_t versionMadeBy);
+  void RestoreAttributes(TFileStream32& file, uint32_t attributes, uint16_t versionMadeBy);
   bool JarType() const { return arcType_ == atJar || arcType_ == atJarExe; }
   // Ends the current entry with a false verdict.
   void FailEntry(uint32_t storedCrc, bool uncount, int64_t uncompressed);
 
   std::vector<TUnBaseHeaderObj> list_;
   std::unique_ptr<TDiskSpannObj> diskSpann_;
+  std::unique_ptr<TWholeEntry> scratch_;       // buffers of in-memory inflation, reused
+  std::unique_ptr<TInflateAhead> ahead_;       // inflates the coming entries on another core
+  size_t entryIndex_ = 0;                      // the entry of list_ being processed
   int64_t totalUnpacked_ = 0;
   int openVolume_ = 0;
   int64_t dataPos_ = 0;  // where the current entry's stored bytes begin

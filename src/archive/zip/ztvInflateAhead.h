@@ -1,0 +1,98 @@
+#pragma once
+// Whole-entry inflation in memory, and workers that inflate the coming
+// entries of a single archive on every core while the component writes the
+// current one. The component stays the only one to raise events, in entry
+// order: a worker only turns stored bytes into plain bytes and their check
+// value, and the component uses a result only when its own reading of the
+// entry agrees.
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/zip/ztvZipRecords.h"
+
+namespace tessavar {
+
+struct TUnBaseHeaderObj;
+
+// Entries up to this size are inflated whole in memory, which is about twice
+// as fast as the streaming inflater; larger ones stream with a bounded window.
+inline constexpr int64_t kWholeEntryLimit = 64 << 20;
+
+// One entry inflated in memory. The buffers only grow, so a recycled entry
+// costs no allocation and no page faults.
+struct TWholeEntry {
+  std::unique_ptr<uint8_t[]> packed, plain;
+  size_t packedCap = 0, plainCap = 0;
+  size_t packedLen = 0;     // stored bytes actually read
+  size_t actual = 0;        // plain bytes produced
+  bool decoded = false;     // the stream decoded (possibly short of its size)
+  bool complete = false;    // decoded to exactly the entry's size
+  uint32_t crc = 0;         // CRC-32 of the `actual` plain bytes
+  int64_t dataPos = 0, compressed = 0, uncompressed = 0;
+
+  void Reserve(size_t packedSize, size_t plainSize);
+  // Inflates packed[0, packedLen) into plain and takes the check value.
+  void Inflate();
+};
+
+// The sizes an extraction uses for an entry: the local zip64 words when the
+// local header has them, else the central ones.
+void EntrySizes(const TUnBaseHeaderObj& item, const TSizeHighWords& localHigh, int64_t& compressed,
+                int64_t& uncompressed);
+
+class TInflateAhead {
+ public:
+  // Only plain deflated entries of at most kWholeEntryLimit bytes are taken;
+  // `list` must outlive the workers.
+  TInflateAhead(const std::string& archivePath, const std::vector<TUnBaseHeaderObj>& list, int threads);
+  ~TInflateAhead();
+  TInflateAhead(const TInflateAhead&) = delete;
+  TInflateAhead& operator=(const TInflateAhead&) = delete;
+
+  // Entry `entry` of the list inflated, or null when no worker took it.
+  // Waits for the workers when they have not got that far; results for
+  // earlier entries that nobody asked for are dropped.
+  std::unique_ptr<TWholeEntry> Take(size_t entry);
+  void Recycle(std::unique_ptr<TWholeEntry> entry);
+
+  // Whether an entry is one the workers take: small ones cost more to hand
+  // over than to inflate where they are needed.
+  static bool Eligible(const TUnBaseHeaderObj& item);
+  bool Covers(size_t index) const { return index < slotOf_.size() && slotOf_[index] >= 0; }
+
+ private:
+  void Run();
+  void Finish(size_t index, std::unique_ptr<TWholeEntry> entry);
+  // The buffer pool; called with the mutex held.
+  void Fit(std::unique_ptr<uint8_t[]>& buffer, size_t& cap, size_t want);
+  void Release(TWholeEntry& entry);
+  void Trim();
+
+  struct TSpare {
+    std::unique_ptr<uint8_t[]> data;
+    size_t cap = 0;
+  };
+
+  std::string path_;
+  const std::vector<TUnBaseHeaderObj>& list_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<size_t, std::unique_ptr<TWholeEntry>> ready_;
+  std::vector<TSpare> spares_;
+  std::vector<size_t> slots_;     // the entries the workers take, in order
+  std::vector<int32_t> slotOf_;  // per entry: its place in slots_, or -1
+  std::vector<uint8_t> done_;    // per slot: a worker finished with it
+  size_t next_ = 0;              // the next slot a worker claims
+  size_t wanted_ = 0;            // the slot the component asked for last
+  int64_t queuedBytes_ = 0;      // memory held by results not yet taken
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace tessavar
