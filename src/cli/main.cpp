@@ -26,10 +26,7 @@ int main(int argc, char** argv) {
   if (command == "l") return ListCommand(argc, argv);
   if (command == "t") return TestCommand(argc, argv);
   if (command == "x") return ExtractCommand(argc, argv);
-  if (command == "a" || command == "u" || command == "m" || command == "d") {
-    std::fprintf(stderr, "tessavar-cli: the '%s' command is not available in this build\n", command.c_str());
-    return kArchiveUnusable;
-  }
+  if (command == "a" || command == "u" || command == "m" || command == "d") return WriteCommand(command, argc, argv);
   std::fprintf(stderr, "tessavar-cli: unknown command '%s'\n", command.c_str());
   PrintUsage(stderr);
   return kUsage;

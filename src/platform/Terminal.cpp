@@ -40,6 +40,7 @@ class Tty {
 }  // namespace
 
 bool StdinIsTerminal() { return ::isatty(0) == 1; }
+bool StderrIsTerminal() { return ::isatty(2) == 1; }
 
 bool ReadPassword(const std::string& prompt, std::string& password) {
   Tty tty;

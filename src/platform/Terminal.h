@@ -7,6 +7,7 @@ namespace tessavar::platform {
 
 // True when standard input is a terminal.
 bool StdinIsTerminal();
+bool StderrIsTerminal();
 // Asks on /dev/tty with echo off; false when there is no terminal or input ended.
 bool ReadPassword(const std::string& prompt, std::string& password);
 // Asks on /dev/tty and reads one line; false when there is no terminal.
