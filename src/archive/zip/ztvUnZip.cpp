@@ -170,6 +170,7 @@ void TUnZip::DoExtract(std::unique_ptr<TStream32>& Archive) {
   openVolume_ = zip_.EndOfCentralDir.NumberOfThisDisk + 1;
   hdr_.Reset(Archive.get());
   localHdr_.Reset(Archive.get());
+  aheadHdr_.Reset(Archive.get());
   checkedFolder_.clear();
   THeaderTypeState localOnly;
   localOnly.Include(htLocal);
@@ -326,8 +327,11 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
     }
     firstEntry = false;
     if (!archive) break;
+    // The data of an entry a worker inflates is not read here, so its
+    // header comes through a small window of its own.
+    TReadCache& headers = ahead_ && ahead_->Covers(entryIndex_) ? aheadHdr_ : hdr_;
     uint8_t rec[TLocalFileHeader::kSize] = {};
-    if (hdr_.ReadAt(item.LocalPosition, rec, sizeof rec) != sizeof rec) {
+    if (headers.ReadAt(item.LocalPosition, rec, sizeof rec) != sizeof rec) {
       ReportError(ArchiveFile(), "", volumeName_, E_BADOFFSET);
       continue;
     }
@@ -340,11 +344,11 @@ void TUnZip::ExtractListed(std::unique_ptr<TStream32>& archive, bool central) {
     if (sig.encrypted) DecipherHeaderRecord(rec, sizeof rec, keys, HeaderSeed());
     TLocalFileHeader local = TLocalFileHeader::Parse(rec);
     std::string stored(local.FileNameLength, '\0');
-    stored.resize(static_cast<size_t>(hdr_.ReadAt(item.LocalPosition + 30, stored.data(), local.FileNameLength)));
+    stored.resize(static_cast<size_t>(headers.ReadAt(item.LocalPosition + 30, stored.data(), local.FileNameLength)));
     if (sig.encrypted) DecipherHeaderName(keys, reinterpret_cast<uint8_t*>(stored.data()), stored.size());
     std::vector<uint8_t> extra(local.ExtraFieldLength);
     extra.resize(static_cast<size_t>(
-        hdr_.ReadAt(item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
+        headers.ReadAt(item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
     TSizeHighWords localHigh;
     TExtraFieldRecords records;
     ReadExtraField(extra.data(), extra.size(), local, localHigh, &records);
@@ -477,20 +481,17 @@ void TUnZip::FailEntry(uint32_t storedCrc, bool uncount, int64_t uncompressed) {
   CheckCRC(32, storedCrc);
 }
 
-void TUnZip::RestoreAttributes(TFileStream32& file, uint32_t attributes, uint16_t versionMadeBy) {
-  if ((versionMadeBy >> 8) == 3) {
-    // Unix permission bits, never set-uid, set-gid or sticky.
-    const int mode = static_cast<int>((attributes >> 16) & 0777);
-    if (mode != 0) {
-      platform::SetHandleMode(file.Handle(), mode);
-      return;
-    }
-  }
-  // Files of other systems get what a new file gets here; a temporary file
-  // starts out private.
+void TUnZip::RestoreAttributes(TFileStream32& file, bool createdHere, uint32_t attributes, uint16_t versionMadeBy) {
+  // What a new file gets here; a temporary file starts out private instead.
   static const int fresh = platform::NewFileMode();
-  const bool readOnly = RestoreFileAttr() && (attributes & 0xFF) != 0x20 && (attributes & platform::kAttrReadOnly);
-  platform::SetHandleMode(file.Handle(), readOnly ? fresh & ~0222 : fresh);
+  int mode = fresh;
+  if ((versionMadeBy >> 8) == 3 && ((attributes >> 16) & 0777) != 0) {
+    // Unix permission bits, never set-uid, set-gid or sticky.
+    mode = static_cast<int>((attributes >> 16) & 0777);
+  } else if (RestoreFileAttr() && (attributes & 0xFF) != 0x20 && (attributes & platform::kAttrReadOnly)) {
+    mode = fresh & ~0222;
+  }
+  if (!createdHere || mode != fresh) platform::SetHandleMode(file.Handle(), mode);
 }
 
 void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHeaderObj& item,
@@ -611,7 +612,7 @@ void TUnZip::ProcessEntry(std::unique_ptr<TStream32>& archive, const TUnBaseHead
       int64_t when = 0;
       if (platform::DosDateTimeToUnix(FileDateFor(local.FileTime), when)) platform::SetHandleTime(output->Handle(), when);
       if (JarType()) attributes = 0x20;
-      RestoreAttributes(*output, attributes, madeBy);
+      RestoreAttributes(*output, direct, attributes, madeBy);
       output->Close();
       if (!direct && !platform::MoveFile(target, fileName_)) {
         platform::DeleteFile(target);

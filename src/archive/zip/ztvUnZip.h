@@ -44,7 +44,8 @@ class TUnZip : public TUnBase {
   bool PasswordCheck(TStream32& archive, uint16_t lastExtraTag, const TLocalFileHeader& local, uint32_t crc);
   bool Decode(std::unique_ptr<TStream32>& archive, TStream32* out, uint16_t generalPurpose, uint16_t method,
               int64_t compressed, int64_t uncompressed);
-  void RestoreAttributes(TFileStream32& file, uint32_t attributes, uint16_t versionMadeBy);
+  // `createdHere`: the file was made by this run with the usual mode.
+  void RestoreAttributes(TFileStream32& file, bool createdHere, uint32_t attributes, uint16_t versionMadeBy);
   bool JarType() const { return arcType_ == atJar || arcType_ == atJarExe; }
   // Ends the current entry with a false verdict.
   void FailEntry(uint32_t storedCrc, bool uncount, int64_t uncompressed);
@@ -61,6 +62,7 @@ class TUnZip : public TUnBase {
   // windows, so checking one against the other does not thrash either.
   TReadCache hdr_;
   TReadCache localHdr_{64 * 1024};
+  TReadCache aheadHdr_{4096};
   std::string checkedFolder_;
   bool checkedFolderInside_ = false;
 };
