@@ -221,15 +221,18 @@ int TCustomCClass::Run() {
   if (ArchiveFile().empty() || Cancelled()) return 0;
   TCompressHeaderObj list(GetHeadSize());
   list_ = &list;
+  moveSafe_ = false;
   try {
     RunCompress(list);
   } catch (...) {
     // Failures were reported where they happened; the old archive stands.
     filesCompressed_ = 0;
     filesDeleted_ = 0;
+    moveSafe_ = false;
   }
-  if (switch_ == swMove && platform::FileExists(ArchiveFile()) && !Cancelled())
-    DeleteMovedFiles(list);
+  // Sources go only once the archive holds them for sure: after it was
+  // replaced, or when every file was in it already.
+  if (switch_ == swMove && moveSafe_ && platform::FileExists(ArchiveFile()) && !Cancelled()) DeleteMovedFiles(list);
   list_ = nullptr;
   oldArchive_.reset();
   if (Cancelled()) return 0;
@@ -335,6 +338,7 @@ void TCustomCClass::RunCompress(TCompressHeaderObj& List) {
       return;
     }
     isNewArchive_ = false;
+    moveSafe_ = true;
     ReportAddedEntries(List);
     if (OnDeactivate) OnDeactivate(this);
   } else {
@@ -403,7 +407,10 @@ void TCustomCClass::ScanAndWrite(TCompressHeaderObj& List) {
   }
   if (Cancelled() || (switch_ != swDelete && !somethingToDo_)) {
     if (!somethingToDo_ && !Cancelled()) ReportError(ArchiveFile(), "", "", E_NOTHINGTODO);
-    if (switch_ == swMove) return;
+    if (switch_ == swMove) {
+      moveSafe_ = !Cancelled() && !isNewArchive_;
+      return;
+    }
     List.Clear();
     return;
   }
@@ -502,7 +509,9 @@ void TCustomCClass::MatchExisting(const std::string& FullPath, const platform::F
       added = true;
     }
   }
-  if (switch_ == swMove && !added && !isDir) {
+  // A file the archive holds already goes with the moved ones; one that
+  // differs from its entry and was not taken stays, or its content is lost.
+  if (switch_ == swMove && !added && same && !isDir) {
     movedFiles_.push_back(FullPath);
     movedFiles_.push_back(rootDir_);
   }
@@ -575,6 +584,11 @@ void TCustomCClass::WriteEntries(TStream32& NewArchive, TCompressHeaderObj& List
     if (info.Action == 2) ++marked;
   filesDeleted_ = 0;
   if (OnElapsedTime) Timer().Start();
+  // The workers stop with the loop, also when a failure ends it.
+  struct StopAhead {
+    std::unique_ptr<TDeflateAhead>& ahead;
+    ~StopAhead() { ahead.reset(); }
+  } stopAhead{ahead_};
   QueueAhead(List);
   for (int i = 0; i < List.Count() && !Cancelled(); ++i) {
     TCompressFileInfo& info = List.Infos[static_cast<size_t>(i)];

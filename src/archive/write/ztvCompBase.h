@@ -214,6 +214,7 @@ class TCustomCClass : public TZipCommon {
   TDriveInfo driveInfo_;
 
   bool somethingToDo_ = false;
+  bool moveSafe_ = false;
   bool isNewArchive_ = true;
   std::string rootDir_;
   std::vector<std::string> movedFiles_;

@@ -513,6 +513,42 @@ TEST_F(ZipWriter, MoveDeletesOnlyFilesThatReachedTheArchive) {
   EXPECT_EQ(ExtractAll(archive()).at("a.txt"), "a");
 }
 
+TEST_F(ZipWriter, AFailedMoveDeletesNoSourceAndKeepsTheArchive) {
+  Put("a.txt", Text(1000));
+  {
+    TZip z;
+    SetupZip(z, archive(), {src() + "*.*"});
+    ASSERT_EQ(RunZip(z).count, 1);
+  }
+  const auto before = test::ReadAll(archive());
+  Put("b.txt", Text(200000));
+  Put("a.txt", Text(1200));  // differs from its entry
+  TZip z;
+  SetupZip(z, archive(), {src() + "*.*"});
+  z.SetSwitch(swMove);
+  z.SetDeleteOptions(doFinal);
+  z.OnReplaceFile = [](TObject*, const std::string&, const std::string&, double, double, int64_t, int64_t,
+                       uint32_t, uint32_t, bool& yes) { yes = false; };
+  int writes = 0;
+  platform::SetWriteFault([&](platform::FileHandle, int64_t count, int& error) -> int64_t {
+    if (++writes < 3) return -1;
+    error = ENOSPC;
+    return count / 2;
+  });
+  const RunResult r = RunZip(z);
+  platform::SetWriteFault(nullptr);
+  EXPECT_EQ(r.count, 0);
+  EXPECT_NE(std::find(r.errors.begin(), r.errors.end(), E_DISKFULL), r.errors.end());
+  EXPECT_EQ(test::ReadAll(archive()), before);
+  EXPECT_TRUE(fs::exists(dir / "src" / "a.txt"));
+  EXPECT_TRUE(fs::exists(dir / "src" / "b.txt"));
+
+  // Without the fault b moves; a, whose replacement was declined, stays.
+  EXPECT_EQ(RunZip(z).count, 1);
+  EXPECT_TRUE(fs::exists(dir / "src" / "a.txt"));
+  EXPECT_FALSE(fs::exists(dir / "src" / "b.txt"));
+}
+
 TEST_F(ZipWriter, CommentsAreKeptAndEdited) {
   Put("a.txt", "a");
   Put("b.txt", "b");
