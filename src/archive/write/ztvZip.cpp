@@ -325,8 +325,8 @@ bool TZipBase::ReadLocal(TStream32& Archive, int64_t Offset, LocalEntry& Out) {
   return true;
 }
 
-void TZipBase::ReadLocalRecords(TStream32& OldArchive, TCompressHeaderObj& List) {
-  int64_t pos = std::max<int64_t>(startOffset_, 0);
+void TZipBase::ReadLocalRecords(TStream32& OldArchive, TCompressHeaderObj& List, int64_t Start) {
+  int64_t pos = std::max<int64_t>(Start, 0);
   const int64_t size = OldArchive.Size();
   LocalEntry le;
   while (!Cancelled() && pos < size && ReadLocal(OldArchive, pos, le)) {
@@ -383,10 +383,15 @@ void TZipBase::ReadDirectory(TStream32& OldArchive, TCompressHeaderObj& List) {
   zip_.OnComment = nullptr;
   if (start < 0) Fail(E_INVALIDARC);
   if (haveComment && !commentSet_) comment_.assign(oldComment.begin(), oldComment.end());
-  const THeaderTypeState& found_headers = zip_.FoundHeaders;
-  const bool localOnly = found_headers.Has(htLocal) && !found_headers.Has(htEnding) && !found_headers.Has(htCentral);
-  if (localOnly) ReadLocalRecords(OldArchive, List);
-  else ReadCentralRecords(OldArchive, List, false);
+  const THeaderTypeState& headers = zip_.FoundHeaders;
+  if (headers.Has(htEnding) || headers.Has(htCentral)) ReadCentralRecords(OldArchive, List, false);
+  else ReadLocalRecords(OldArchive, List, start);
+  // An archive whose entries cannot be read is not replaced by one without
+  // them: only an archive that really is empty counts as a new one.
+  if (List.Count() == 0 && !Cancelled() &&
+      (!headers.Has(htEnding) || zip_.EndPosition < 0 ||
+       oldArchiveSize_ > zip_.EndPosition + TEndOfCentralDir::kSize + static_cast<int64_t>(oldComment.size())))
+    Fail(E_BADHEADER);
 
   // A self-extracting archive keeps its program part in front of the entries.
   int64_t first = -1;

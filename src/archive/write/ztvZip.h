@@ -87,7 +87,7 @@ class TZipBase : public TCompBase {
   };
   bool ReadLocal(TStream32& Archive, int64_t Offset, LocalEntry& Out);
   void ReadCentralRecords(TStream32& OldArchive, TCompressHeaderObj& List, bool ForComments);
-  void ReadLocalRecords(TStream32& OldArchive, TCompressHeaderObj& List);
+  void ReadLocalRecords(TStream32& OldArchive, TCompressHeaderObj& List, int64_t Start);
   void AddOldEntry(TCompressHeaderObj& List, const TCentralFileHeader& Central, const TSizeHighWords& High,
                    const std::string& RawName, const std::vector<uint8_t>& Extra, const std::string& Comment,
                    int64_t Offset, bool EncryptedHeader);

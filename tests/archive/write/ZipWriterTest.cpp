@@ -581,6 +581,38 @@ TEST_F(ZipWriter, CommentsAreKeptAndEdited) {
   EXPECT_EQ(ExtractAll(archive()).size(), 2u);
 }
 
+// Every archive of the corpus, also the damaged ones, either takes a new
+// file and still tests clean where it did before, or stays as it was.
+TEST_F(ZipWriter, EveryFixtureIsUpdatedOrLeftAsItWas) {
+  Put("added.txt", Text(5000));
+  int updated = 0;
+  for (auto& it : fs::directory_iterator(test::FixturesDir() / "zip")) {
+    const std::string ext = it.path().extension().string();
+    if (ext != ".zip" && ext != ".jar") continue;
+    SCOPED_TRACE(it.path().filename().string());
+    const fs::path copy = dir / ("copy" + ext);
+    fs::copy_file(it.path(), copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    const auto before = test::ReadAll(copy);
+    TZip z;
+    SetupZip(z, copy.string(), {(dir / "src" / "added.txt").string()});
+    const RunResult r = RunZip(z);
+    if (r.count == 0) {
+      EXPECT_EQ(test::ReadAll(copy), before);
+      continue;
+    }
+    ++updated;
+    TUnZip u;
+    u.SetArchiveFileName(copy.string());
+    u.SetFileSpec({"added.txt"});
+    bool ok = false;
+    u.OnEnd = [&](TObject*, const std::string&, bool pass) { ok = pass; };
+    u.Test();
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_GT(updated, 30);
+}
+
 TEST_F(ZipWriter, FailuresReportTheirCodes) {
   Put("a.txt", "a");
   TZip z;
