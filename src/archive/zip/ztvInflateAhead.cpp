@@ -15,13 +15,18 @@ namespace {
 // Results waiting for the component may hold this much memory; one entry
 // larger than that still goes through alone.
 constexpr int64_t kAheadBudget = 96 << 20;
-// Below this many plain bytes an entry is inflated where it is needed.
-constexpr int64_t kAheadMinimum = 32 << 10;
+// Small entries go to the workers in batches of about this many plain bytes
+// (or this many entries), so handing them over costs little next to
+// inflating them.
+constexpr int64_t kBatchBytes = 256 << 10;
+constexpr size_t kBatchEntries = 64;
+// Buffers up to this size come from the heap; bigger ones from the pool.
+constexpr size_t kPooledFrom = 64 << 10;
 // The workers run at most this many entries ahead of the component. Every
 // fresh page costs a fault, so buffers go back to a pool and each entry gets
 // the smallest one that fits; big buffers stay for big entries.
-constexpr size_t kMaxQueued = 4;
-constexpr size_t kSpareBuffers = 2 * (kMaxQueued + 4);
+constexpr size_t kMaxQueued = 4 * kBatchEntries;
+constexpr size_t kSpareBuffers = 16;
 
 libdeflate_decompressor* ThreadDecompressor() {
   struct Holder {
@@ -80,8 +85,8 @@ bool TInflateAhead::Eligible(const TUnBaseHeaderObj& item) {
   const TSizeHighWords none;
   int64_t compressed = 0, uncompressed = 0;
   EntrySizes(item, none, compressed, uncompressed);
-  return compressed <= kWholeEntryLimit && uncompressed <= kWholeEntryLimit && uncompressed >= kAheadMinimum &&
-         item.CentralHigh.CompressedHigh == 0 && item.CentralHigh.UncompressedHigh == 0;
+  return compressed <= kWholeEntryLimit && uncompressed <= kWholeEntryLimit && item.CentralHigh.CompressedHigh == 0 &&
+         item.CentralHigh.UncompressedHigh == 0;
 }
 
 TInflateAhead::TInflateAhead(const std::string& archivePath, const std::vector<TUnBaseHeaderObj>& list, int threads)
@@ -91,7 +96,16 @@ TInflateAhead::TInflateAhead(const std::string& archivePath, const std::vector<T
     slotOf_[i] = static_cast<int32_t>(slots_.size());
     slots_.push_back(i);
   }
-  done_.assign(slots_.size(), 0);
+  int64_t bytes = 0;
+  for (size_t k = 0; k < slots_.size(); ++k) {
+    if (batches_.empty() || bytes >= kBatchBytes || k - batches_.back() >= kBatchEntries) {
+      batches_.push_back(k);
+      bytes = 0;
+    }
+    bytes += static_cast<int64_t>(list[slots_[k]].Central.UncompressedSize) + 1;
+  }
+  done_.assign(batches_.size(), 0);
+  batches_.push_back(slots_.size());
   for (int i = 0; i < std::max(threads, 1); ++i) threads_.emplace_back([this] { Run(); });
 }
 
@@ -104,9 +118,16 @@ TInflateAhead::~TInflateAhead() {
   for (std::thread& t : threads_) t.join();
 }
 
+// Takes the mutex's protection for granted unless `want` is at most
+// kPooledFrom, which never touches the pool.
 void TInflateAhead::Fit(std::unique_ptr<uint8_t[]>& buffer, size_t& cap, size_t want) {
   want = std::max<size_t>(want, 1);
   if (buffer && cap >= want) return;
+  if (want <= kPooledFrom) {
+    buffer = std::make_unique_for_overwrite<uint8_t[]>(want);
+    cap = want;
+    return;
+  }
   auto best = spares_.end();
   for (auto it = spares_.begin(); it != spares_.end(); ++it)
     if (it->cap >= want && (best == spares_.end() || it->cap < best->cap)) best = it;
@@ -139,8 +160,10 @@ void TInflateAhead::Recycle(std::unique_ptr<TWholeEntry> entry) {
 }
 
 void TInflateAhead::Release(TWholeEntry& entry) {
-  if (entry.packed) spares_.push_back({std::move(entry.packed), entry.packedCap});
-  if (entry.plain) spares_.push_back({std::move(entry.plain), entry.plainCap});
+  if (entry.packed && entry.packedCap > kPooledFrom) spares_.push_back({std::move(entry.packed), entry.packedCap});
+  if (entry.plain && entry.plainCap > kPooledFrom) spares_.push_back({std::move(entry.plain), entry.plainCap});
+  entry.packed.reset();
+  entry.plain.reset();
   entry.packedCap = entry.plainCap = 0;
   Trim();
 }
@@ -158,8 +181,13 @@ std::unique_ptr<TWholeEntry> TInflateAhead::Take(size_t entry) {
     Release(*e);
     ready_.erase(ready_.begin());
   }
-  changed_.notify_all();
-  changed_.wait(lock, [&] { return index >= done_.size() || done_[index] || stop_; });
+  WakeWorkers();
+  const size_t batch = BatchOf(index);
+  if (!done_[batch] && !stop_) {
+    mainWaits_ = true;
+    changed_.wait(lock, [&] { return done_[batch] || stop_; });
+    mainWaits_ = false;
+  }
   std::unique_ptr<TWholeEntry> found;
   auto it = ready_.find(index);
   if (it != ready_.end()) {
@@ -167,82 +195,107 @@ std::unique_ptr<TWholeEntry> TInflateAhead::Take(size_t entry) {
     queuedBytes_ -= static_cast<int64_t>(found->packedCap + found->plainCap);
     ready_.erase(it);
   }
-  lock.unlock();
-  changed_.notify_all();
+  WakeWorkers();
   return found;
 }
 
-void TInflateAhead::Finish(size_t index, std::unique_ptr<TWholeEntry> entry) {
+void TInflateAhead::WakeWorkers() {
+  // Waking a worker for every entry taken would cost more than inflating
+  // small entries: they are woken when the queue is half empty, or when
+  // one of them holds the batch the component waits for.
+  if (waitingFirsts_.empty()) return;
+  if (*waitingFirsts_.begin() <= wanted_ || (ready_.size() <= kMaxQueued / 2 && queuedBytes_ <= kAheadBudget / 2))
+    changed_.notify_all();
+}
+
+size_t TInflateAhead::BatchOf(size_t slot) const {
+  return static_cast<size_t>(std::upper_bound(batches_.begin(), batches_.end(), slot) - batches_.begin()) - 1;
+}
+
+void TInflateAhead::Finish(size_t batch, std::vector<std::pair<size_t, std::unique_ptr<TWholeEntry>>>& results) {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (entry) {
+    for (auto& [slot, entry] : results) {
       queuedBytes_ += static_cast<int64_t>(entry->packedCap + entry->plainCap);
-      ready_.emplace(index, std::move(entry));
+      ready_.emplace(slot, std::move(entry));
     }
-    done_[index] = 1;
+    done_[batch] = 1;
+    wake = mainWaits_;
   }
-  changed_.notify_all();
+  results.clear();
+  if (wake) changed_.notify_all();
 }
 
 void TInflateAhead::Run() {
   TFileStream32 file(path_, fmOpenRead);
   TReadCache headers;
   headers.Reset(file.Valid() ? &file : nullptr);
+  std::vector<std::pair<size_t, std::unique_ptr<TWholeEntry>>> results;
   for (;;) {
-    size_t index = 0;
+    size_t batch = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (stop_ || next_ >= slots_.size()) return;
-      index = next_++;
+      if (stop_ || nextBatch_ + 1 >= batches_.size()) return;
+      batch = nextBatch_++;
     }
-    const TUnBaseHeaderObj& item = list_[slots_[index]];
-    if (!file.Valid()) {
-      Finish(index, nullptr);
-      continue;
-    }
-    uint8_t rec[TLocalFileHeader::kSize];
-    const bool read = headers.ReadAt(item.LocalPosition, rec, sizeof rec) == sizeof rec;
-    const TSignatureClass sig = ClassifySignature(read ? GetU32(rec) : 0, htLocal);
-    if (!read || sig.kind != htLocal || sig.encrypted) {
-      Finish(index, nullptr);
-      continue;
-    }
-    TLocalFileHeader local = TLocalFileHeader::Parse(rec);
-    std::vector<uint8_t> extra(local.ExtraFieldLength);
-    extra.resize(static_cast<size_t>(
-        headers.ReadAt(item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
-    TSizeHighWords localHigh;
-    ReadExtraField(extra.data(), extra.size(), local, localHigh, nullptr);
-    int64_t compressed = 0, uncompressed = 0;
-    EntrySizes(item, localHigh, compressed, uncompressed);
-    if (compressed < 0 || uncompressed < 0 || compressed > kWholeEntryLimit || uncompressed > kWholeEntryLimit) {
-      Finish(index, nullptr);
-      continue;
-    }
-    const int64_t need = std::max<int64_t>(compressed, 1) + std::max<int64_t>(uncompressed, 1);
+    const size_t first = batches_[batch], end = batches_[batch + 1];
+    int64_t need = 0;
+    for (size_t k = first; k < end; ++k)
+      need += static_cast<int64_t>(list_[slots_[k]].Central.CompressedSize) + list_[slots_[k]].Central.UncompressedSize + 2;
     {
-      // Stay within the memory budget, except for the entry the component
-      // waits for, which always goes ahead.
+      // Stay within the memory budget, except for the batch of the entry the
+      // component waits for, which always goes ahead.
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] {
-        return stop_ || index <= wanted_ || ready_.empty() ||
-               (queuedBytes_ + need <= kAheadBudget && ready_.size() < kMaxQueued);
-      });
+      auto mayGo = [&] {
+        return stop_ || first <= wanted_ || ready_.empty() ||
+               (queuedBytes_ + need <= kAheadBudget && ready_.size() + (end - first) <= kMaxQueued);
+      };
+      while (!mayGo()) {
+        const auto mine = waitingFirsts_.insert(first);
+        changed_.wait(lock);
+        waitingFirsts_.erase(mine);
+      }
       if (stop_) return;
     }
-    auto e = std::make_unique<TWholeEntry>();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      Fit(e->packed, e->packedCap, static_cast<size_t>(compressed));
-      Fit(e->plain, e->plainCap, static_cast<size_t>(uncompressed));
+    for (size_t k = first; k < end && file.Valid(); ++k) {
+      if (auto e = InflateOne(headers, list_[slots_[k]])) results.emplace_back(k, std::move(e));
     }
-    e->dataPos = item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength;
-    e->compressed = compressed;
-    e->uncompressed = uncompressed;
-    e->packedLen = static_cast<size_t>(std::max<int64_t>(headers.ReadAt(e->dataPos, e->packed.get(), compressed), 0));
-    e->Inflate();
-    Finish(index, std::move(e));
+    Finish(batch, results);
   }
+}
+
+std::unique_ptr<TWholeEntry> TInflateAhead::InflateOne(TReadCache& headers, const TUnBaseHeaderObj& item) {
+  uint8_t rec[TLocalFileHeader::kSize];
+  if (headers.ReadAt(item.LocalPosition, rec, sizeof rec) != sizeof rec) return nullptr;
+  const TSignatureClass sig = ClassifySignature(GetU32(rec), htLocal);
+  if (sig.kind != htLocal || sig.encrypted) return nullptr;
+  TLocalFileHeader local = TLocalFileHeader::Parse(rec);
+  std::vector<uint8_t> extra(local.ExtraFieldLength);
+  extra.resize(static_cast<size_t>(
+      headers.ReadAt(item.LocalPosition + 30 + local.FileNameLength, extra.data(), local.ExtraFieldLength)));
+  TSizeHighWords localHigh;
+  ReadExtraField(extra.data(), extra.size(), local, localHigh, nullptr);
+  int64_t compressed = 0, uncompressed = 0;
+  EntrySizes(item, localHigh, compressed, uncompressed);
+  if (compressed < 0 || uncompressed < 0 || compressed > kWholeEntryLimit || uncompressed > kWholeEntryLimit)
+    return nullptr;
+  auto e = std::make_unique<TWholeEntry>();
+  if (static_cast<size_t>(std::max(compressed, uncompressed)) <= kPooledFrom) {
+    // Small buffers come from the heap, without the lock.
+    Fit(e->packed, e->packedCap, static_cast<size_t>(compressed));
+    Fit(e->plain, e->plainCap, static_cast<size_t>(uncompressed));
+  } else {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Fit(e->packed, e->packedCap, static_cast<size_t>(compressed));
+    Fit(e->plain, e->plainCap, static_cast<size_t>(uncompressed));
+  }
+  e->dataPos = item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength;
+  e->compressed = compressed;
+  e->uncompressed = uncompressed;
+  e->packedLen = static_cast<size_t>(std::max<int64_t>(headers.ReadAt(e->dataPos, e->packed.get(), compressed), 0));
+  e->Inflate();
+  return e;
 }
 
 }  // namespace tessavar

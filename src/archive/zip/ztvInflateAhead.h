@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 namespace tessavar {
 
 struct TUnBaseHeaderObj;
+class TReadCache;
 
 // Entries up to this size are inflated whole in memory, which is about twice
 // as fast as the streaming inflater; larger ones stream with a bounded window.
@@ -61,14 +63,16 @@ class TInflateAhead {
   std::unique_ptr<TWholeEntry> Take(size_t entry);
   void Recycle(std::unique_ptr<TWholeEntry> entry);
 
-  // Whether an entry is one the workers take: small ones cost more to hand
-  // over than to inflate where they are needed.
+  // Whether an entry is one the workers take.
   static bool Eligible(const TUnBaseHeaderObj& item);
   bool Covers(size_t index) const { return index < slotOf_.size() && slotOf_[index] >= 0; }
 
  private:
   void Run();
-  void Finish(size_t index, std::unique_ptr<TWholeEntry> entry);
+  std::unique_ptr<TWholeEntry> InflateOne(TReadCache& headers, const TUnBaseHeaderObj& item);
+  void Finish(size_t batch, std::vector<std::pair<size_t, std::unique_ptr<TWholeEntry>>>& results);
+  size_t BatchOf(size_t slot) const;
+  void WakeWorkers();  // with the mutex held
   // The buffer pool; called with the mutex held.
   void Fit(std::unique_ptr<uint8_t[]>& buffer, size_t& cap, size_t want);
   void Release(TWholeEntry& entry);
@@ -87,11 +91,14 @@ class TInflateAhead {
   std::vector<TSpare> spares_;
   std::vector<size_t> slots_;     // the entries the workers take, in order
   std::vector<int32_t> slotOf_;  // per entry: its place in slots_, or -1
-  std::vector<uint8_t> done_;    // per slot: a worker finished with it
-  size_t next_ = 0;              // the next slot a worker claims
+  std::vector<size_t> batches_;   // first slot of each batch, and the end
+  std::vector<uint8_t> done_;     // per batch: a worker finished with it
+  size_t nextBatch_ = 0;          // the next batch a worker claims
   size_t wanted_ = 0;            // the slot the component asked for last
   int64_t queuedBytes_ = 0;      // memory held by results not yet taken
   bool stop_ = false;
+  bool mainWaits_ = false;        // the component waits for a batch
+  std::multiset<size_t> waitingFirsts_;  // first slots of the batches of workers waiting for memory
   std::vector<std::thread> threads_;
 };
 
