@@ -15,19 +15,7 @@ for set in tree many; do
   [ -f "$corpus/$set.zip" ] || (cd "$corpus" && zip -q -r -6 "$corpus/$set.zip" "$set")
 done
 
-best() {  # best wall time of RUNS runs; the folder is emptied before each
-  local b=""
-  for _ in $(seq "$runs"); do
-    rm -rf "$scratch" && mkdir -p "$scratch"
-    local s e t
-    s=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    e=$(date +%s.%N)
-    t=$(echo "$e - $s" | bc -l)
-    if [ -z "$b" ] || (( $(echo "$t < $b" | bc -l) )); then b=$t; fi
-  done
-  printf "%.3f" "$b"
-}
+. "$root/bench/timing.sh"
 ratio() { echo "$1 / $(printf "%s\n" "${@:2}" | sort -g | head -1)" | bc -l; }
 
 for set in tree many; do

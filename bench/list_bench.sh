@@ -18,18 +18,7 @@ if [ ! -f "$zipfile" ]; then
 fi
 echo "archive: $zipfile ($(stat -c %s "$zipfile") bytes, $(unzip -Z1 "$zipfile" | wc -l) entries)"
 
-best() {  # best wall time in seconds of RUNS runs of a command
-  local b=""
-  for _ in $(seq "$runs"); do
-    local s e t
-    s=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    e=$(date +%s.%N)
-    t=$(echo "$e - $s" | bc -l)
-    if [ -z "$b" ] || (( $(echo "$t < $b" | bc -l) )); then b=$t; fi
-  done
-  printf "%.3f" "$b"
-}
+. "$root/bench/timing.sh"
 
 ours=$(best "$cli" l "$zipfile")
 ours_json=$(best "$cli" l --json "$zipfile")

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include <zlib.h>
+
 #include "Json.h"
 #include "TestSupport.h"
 #include "archive/zip/ztvCrypt.h"
@@ -58,6 +60,21 @@ inline std::vector<ManifestArchive> LoadZipManifest() {
     }
     out.push_back(std::move(m));
   }
+  return out;
+}
+
+// Raw deflate (no zlib header), as ZIP method 8 stores it.
+inline std::string RawDeflate(const std::string& in, int level = 6) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, static_cast<uLong>(in.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
   return out;
 }
 

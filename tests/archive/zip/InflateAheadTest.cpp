@@ -3,7 +3,6 @@
 // events must be those of a one-entry-at-a-time run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <string>
@@ -29,26 +28,12 @@ struct Item {
   uint32_t mode = 0100644;
 };
 
-std::string RawDeflate(const std::string& in) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, in.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 std::vector<uint8_t> Build(const std::vector<Item>& items) {
   using test::zip::Append;
   std::vector<uint8_t> out;
   std::vector<TCentralFileHeader> central;
   for (const Item& it : items) {
-    const std::string packed = it.deflate ? RawDeflate(it.data) : it.data;
+    const std::string packed = it.deflate ? test::zip::RawDeflate(it.data) : it.data;
     uint32_t crc = Crc32Update(reinterpret_cast<const uint8_t*>(it.data.data()), it.data.size(), 0xFFFFFFFFu) ^
                    0xFFFFFFFFu;
     if (it.badCrc) crc ^= 0x1234;
