@@ -35,6 +35,8 @@
 #include "app/ProgressUnit.h"
 #include "archive/formats/ztvZipTV.h"
 #include "archive/frame/ztvErrors.h"
+#include "archive/write/ztvJar.h"
+#include "archive/write/ztvZip.h"
 #include "archive/zip/ztvUnZip.h"
 #include "platform/Application.h"
 #include "platform/File.h"
@@ -162,6 +164,13 @@ int CompareAscending(QTreeWidgetItem* a, QTreeWidgetItem* b, int column, int sor
 }
 int CompareDescending(QTreeWidgetItem* a, QTreeWidgetItem* b, int column, int sortKind) {
   return CompareRows(b, a, column, sortKind);
+}
+
+const TStrings& StoredFileTypes() {
+  static const TStrings types = {".ACE", ".ARC", ".ARJ", ".BH",  ".CAB", ".ENC", ".GZ",  ".HA",  ".JAR",
+                                 ".LHA", ".LZH", ".MIM", ".PAK", ".PK3", ".PK_", ".RAR", ".TAR", ".TGZ",
+                                 ".UUE", ".UU",  ".WAR", ".XXE", ".Z",   ".ZIP", ".ZOO", ".ZTV"};
+  return types;
 }
 
 QString CompressResultText(int count, const QString& archive) {
@@ -345,7 +354,30 @@ void TMainForm::SetUpComponents() {
       {".jar", "UnJar", UnJar.get()}, {".rar", "UnRar", nullptr}, {".gz", "UnGZip", nullptr},
       {".tar", "UnTar", nullptr},
   };
-  WriterTable = {{"Zip", nullptr, {}}, {"Lha", nullptr, {}}, {"Cab", nullptr, {}}, {"Jar", nullptr, {}}};
+  Zip = std::make_unique<TZip>();
+  Zip->SetName("Zip");
+  Jar = std::make_unique<TJar>();
+  Jar->SetName("Jar");
+  for (TZip* z : {Zip.get(), static_cast<TZip*>(Jar.get())}) {
+    z->SetCompressMethod(cmDeflate);
+    z->SetStoredDirNames(sdRelativeStoreStart);
+    z->SetStoreEmptySubDirs(true);
+    z->SetStoreFilesOfType(StoredFileTypes());
+    z->SetSwitch(swAdd);
+    z->SetDeleteOptions(doAllowUndo);
+    z->SetAttributes({fsZeroAttr, fsReadOnly, fsArchive, fsCompressed, fsEncrypted});
+    z->SetAttributesEx({});
+    z->SeedDataKeys().SetKey0(0);
+    z->SeedDataKeys().SetKey1(0);
+    z->SeedDataKeys().SetKey2(0);
+    AttachEvents(*z);
+  }
+  Zip->SetArcType(atZip);
+  Zip->SetDefaultExt(".zip");
+  Jar->SetArcType(atJar);
+  Jar->SetDefaultExt(".jar");
+  WriterTable = {
+      {"Zip", "TZip", Zip.get()}, {"Lha", "TLha", nullptr}, {"Cab", "TMakeCab", nullptr}, {"Jar", "TJar", Jar.get()}};
 
   previousProcessHook_ = platform::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
   previousTypeNames_ = platform::SetShellTypeNameProvider([](const std::string& name) -> std::string {
@@ -424,11 +456,7 @@ void TMainForm::OpenCommandLineArchive() {
   currentArchive_ = arguments_.front();
   if (ExtractorForFile(currentArchive_)) {
     ArchivePanel->SetCaption(currentArchive_);
-    ZipTV->SetArchiveFileName(S(currentArchive_));
-    ZipTV->SetFileSpec({"*.*"});
-    ArchiveListView->BeginUpdate();
-    ZipTV->Activate();
-    ArchiveListView->EndUpdate();
+    RunListing(currentArchive_);
   } else {
     ArchivePanel->SetCaption("Archive Content View");
   }
@@ -449,19 +477,34 @@ void TMainForm::ListSelectedArchive() {
   const QStringList folders = FileListView->SelectedFolders();
   const QStringList files = FileListView->SelectedFiles();
   if (!folders.isEmpty() || files.size() != 1) return;
-  ZipTV->SetArchiveFileName(S(files.front()));
+  RunListing(files.front());
+}
+
+void TMainForm::RunListing(const QString& archive) {
+  ZipTV->SetArchiveFileName(S(archive));
   ZipTV->SetFileSpec({"*.*"});
   ArchiveListView->BeginUpdate();
   ZipTV->Activate();
   ArchiveListView->EndUpdate();
+  quietCancel_ = false;
+  if (relistPending_) {
+    relistPending_ = false;
+    FileListViewChange();
+  }
 }
 
 void TMainForm::FileListViewChange() {
   if (openedFromCommandLine_) openedFromCommandLine_ = false;
   const QString selected = FileListView->SelectedPath();
   if (selected == currentArchive_) return;
-  // A listing still running belongs to the archive no longer selected.
-  if (ZipTV->Busy()) ZipTV->SetCancelled(true);
+  // A listing still running belongs to the archive no longer selected: it
+  // ends, quietly, and the new selection is listed after it.
+  if (ZipTV->Busy()) {
+    relistPending_ = true;
+    quietCancel_ = true;
+    ZipTV->SetCancelled(true);
+    return;
+  }
   ArchiveListView->ClearColumnImages();
   WaitCursor wait;
   currentArchive_ = selected;
@@ -551,9 +594,8 @@ void TMainForm::EndProgress() {
   ProgressForm->close();
 }
 
-bool TMainForm::ReportMissingComponent(const char* name, const QString& archive) {
-  Error(S(archive), std::string("T") + name + " is not part of this build", "", E_INVALIDARC);
-  return true;
+void TMainForm::ReportMissingComponent(const std::string& className, const QString& archive) {
+  Error(S(archive), className + " is not part of this build", "", E_INVALIDARC);
 }
 
 bool TMainForm::TakeSelection(QStringList& folders, QStringList& files) {
@@ -575,11 +617,11 @@ void TMainForm::Compress() {
   const TWriterSlot& writerSlot = WriterTable[static_cast<size_t>(type)];
   currentCompressor_ = &writerSlot;
   const QString archive = CompressForm->ArchiveName->text();
-  if (!writerSlot.component || !writerSlot.compress) {
-    ReportMissingComponent(writerSlot.name, archive);
+  if (!writerSlot.component) {
+    ReportMissingComponent(writerSlot.className, archive);
     return;
   }
-  TZipCommon& writer = *writerSlot.component;
+  TCustomCClass& writer = *writerSlot.component;
   writer.SetArchiveFileName(S(archive));
   const std::string password = S(TrimControl(CompressForm->Password->text()));
   writer.SetPassword(password);
@@ -595,7 +637,7 @@ void TMainForm::Compress() {
   writer.SetFileSpec(spec);
   commandRunning_ = true;
   StartProgress("Compressing " + NamePart(archive));
-  const int n = writerSlot.compress();
+  const int n = writer.Compress();
   SkinMessage.MessageDlg(CompressResultText(n, archive), MsgKind::Information, MsgButtons::OK);
   EndProgress();
   commandRunning_ = false;
@@ -636,7 +678,7 @@ void TMainForm::RunExtractor(bool test) {
     if (!ExtractSelectDirectoryDialog.Execute()) return;
   }
   if (!slot->component) {
-    ReportMissingComponent(slot->name, archive);
+    ReportMissingComponent(std::string("T") + slot->name, archive);
     return;
   }
   TCustomDClass& extractor = *slot->component;
@@ -735,6 +777,7 @@ QString TMainForm::ErrorText(const std::string& FileName, const std::string& Ext
 
 void TMainForm::Error(const std::string& FileName, const std::string& ExtendedMsg, const std::string& VolumeID,
                       int ECode) {
+  if (quietCancel_ && ECode == E_USERCANCEL) return;
   SkinMessage.MessageDlg(ErrorText(FileName, ExtendedMsg, VolumeID, ECode), MsgKind::Error, MsgButtons::OK,
                          Q(MessageOf(ECode)));
 }

@@ -28,6 +28,9 @@ namespace tessavar {
 class TCustomDClass;
 class TUnZip;
 class TUnJar;
+class TCustomCClass;
+class TJar;
+class TZip;
 class TZipCommon;
 class TZipTV;
 }  // namespace tessavar
@@ -55,10 +58,13 @@ struct TExtractorSlot {
 
 // A writer of the compress dialog's type list, by item index.
 struct TWriterSlot {
-  const char* name;  // "Zip"
-  TZipCommon* component;
-  std::function<int()> compress;
+  const char* name;  // the dialog's item, "Zip"
+  const char* className;  // "TZip"
+  TCustomCClass* component;
 };
+
+// The extensions whose files are stored without compression.
+const TStrings& StoredFileTypes();
 
 // Window size and place for a work area (FormShow).
 QRect FormShowGeometry(const QRect& workArea);
@@ -121,7 +127,8 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TUnZip> UnZip;
   std::unique_ptr<TUnJar> UnJar;
   std::unique_ptr<TZipTV> ZipTV;
-  std::vector<std::unique_ptr<TZipCommon>> Writers;  // those of this build
+  std::unique_ptr<TZip> Zip;
+  std::unique_ptr<TJar> Jar;
   std::vector<TExtractorSlot> Extractors;
   std::vector<TWriterSlot> WriterTable;
 
@@ -190,7 +197,10 @@ class TMainForm : public QMainWindow {
   QString ArchiveForCommand(bool& ok);
   void StartProgress(const QString& caption);
   void EndProgress();
-  bool ReportMissingComponent(const char* name, const QString& archive);
+  void ReportMissingComponent(const std::string& className, const QString& archive);
+  // Lists ArchiveFile into the view; a selection change while it runs
+  // ends it and lists the new selection afterwards.
+  void RunListing(const QString& archive);
   QIcon IconFor(const std::string& name, bool folder);
 
   QStringList arguments_;
@@ -200,6 +210,8 @@ class TMainForm : public QMainWindow {
   const TWriterSlot* currentCompressor_ = nullptr;
   bool operationFinished_ = false;
   bool commandRunning_ = false;
+  bool relistPending_ = false;
+  bool quietCancel_ = false;
   int sortColumn_ = -1;
   bool sortDescendingNext_ = false;
   int sortKind_ = 0;

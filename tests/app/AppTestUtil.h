@@ -90,10 +90,16 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 10000) {
   return true;
 }
 
-// Shows the folder in the window's file list and waits until it is read.
+// Shows the folder in the window's file list and waits until it is read
+// and sorted (the model sorts a moment after the rows arrive).
 inline bool ShowFolder(tessavar::app::TMainForm& form, const QString& folder, int entries) {
   form.SetFolder(folder);
-  return WaitUntil([&] { return form.FileListView->Paths().size() == entries; });
+  if (!WaitUntil([&] { return form.FileListView->Loaded() && form.FileListView->Paths().size() == entries; }))
+    return false;
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  return true;
 }
 
 }  // namespace tessavar::test::app

@@ -12,6 +12,8 @@
 #include "app/CompressUnit.h"
 #include "app/MainUnit.h"
 #include "app/ProgressUnit.h"
+#include "archive/write/ztvJar.h"
+#include "archive/write/ztvZip.h"
 
 namespace tessavar::test::app {
 namespace {
@@ -19,6 +21,7 @@ namespace {
 using tessavar::app::TMainForm;
 
 QString Str(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+std::string S(const QString& s) { return s.toStdString(); }
 
 TEST(Commands, ResultTextsUseTheSingularOnlyForOne) {
   using namespace tessavar::app;
@@ -189,7 +192,7 @@ TEST(Commands, ATypeWithoutItsComponentNamesTheMissingComponent) {
   EXPECT_FALSE(form.ProgressForm->isVisible());
 }
 
-// An archive with folders, made by the zip tool with a password.
+// Files in a folder and a subfolder.
 void MakeTree(const std::filesystem::path& root) {
   std::filesystem::create_directories(root / "docs");
   WriteAll(root / "docs" / "readme.txt", std::string(5000, 'r'));
@@ -197,24 +200,58 @@ void MakeTree(const std::filesystem::path& root) {
   WriteAll(root / "top.txt", "top level");
 }
 
-TEST(Commands, ExtractSelectedRowsTestAndDeleteThroughTheWindow) {
-  if (!zip::HaveTool("/usr/bin/zip")) GTEST_SKIP() << "zip is not installed";
+// Plays the compress dialog: name, type, password twice, Ok.
+std::function<void(tessavar::app::TCompressForm&)> Answer(const QString& name, int type, const QString& password) {
+  return [=](tessavar::app::TCompressForm& f) {
+    if (!name.isNull()) f.ArchiveName->setText(name);
+    f.ArchiveType->setCurrentIndex(type);
+    f.Password->setText(password);
+    f.PasswordConfirmation->setText(password);
+    f.OkButtonClick();
+  };
+}
+
+TEST(Commands, CompressSelectExtractTestAndDeleteThroughTheWindow) {
   TempFolder tmp;
   const QString dir = Str(tmp.path());
   MakeTree(tmp / "data");
-  ASSERT_TRUE(zip::RunShell("cd " + zip::Quote(tmp / "data") + " && zip -r -P secret ../arc.zip docs top.txt"));
   std::filesystem::create_directories(tmp / "out");
-
   DialogScript script;
   TMainForm form({});
   form.show();
-  ASSERT_TRUE(ShowFolder(form, dir, 3));  // arc.zip, data, out
+  ASSERT_TRUE(ShowFolder(form, dir, 2));  // data, out
 
-  // Select the archive: its rows appear.
-  const QString archive = dir + "/arc.zip";
+  // Compress the folder "data" into data.Zip with a password.
+  form.FileListView->SelectPaths({dir + "/data"});
+  form.CompressForm->ModalHook = Answer(QString(), 0, " secret ");
+  form.Compress();
+  const QString archive = dir + "/data.Zip";
+  ASSERT_FALSE(script.messages.empty());
+  EXPECT_EQ(script.messages.back().text, "3 files compressed into " + archive);
+  EXPECT_EQ(form.CurrentCompressor()->component, static_cast<TCustomCClass*>(form.Zip.get()));
+  EXPECT_EQ(form.Zip->FileSpec(), (TStrings{S(dir + "/data/*.*")}));
+  EXPECT_EQ(form.Zip->ArchiveFile(), S(archive));
+  EXPECT_EQ(form.Zip->Password(), "secret");  // trimmed
+  EXPECT_EQ(form.ProgressForm->windowTitle(), "Compressing data.Zip");
+  EXPECT_FALSE(form.ProgressForm->isVisible());
+  ASSERT_TRUE(QFileInfo::exists(archive));
+
+  // Select the archive: its rows appear, every file encrypted.
+  script.Clear();
+  ASSERT_TRUE(WaitUntil([&] { return form.FileListView->Paths().contains(archive); }));
   form.FileListView->SelectPaths({archive});
-  ASSERT_EQ(form.ArchiveListView->ItemCount(), 4);
   EXPECT_EQ(form.ArchivePanel->Caption(), archive);
+  QTreeWidgetItem* readme = nullptr;
+  int files = 0;
+  for (int i = 0; i < form.ArchiveListView->ItemCount(); ++i) {
+    QTreeWidgetItem* row = form.ArchiveListView->Item(i);
+    if (row->text(0) == "readme.txt") readme = row;
+    if (!row->text(0).endsWith('/')) ++files;
+  }
+  EXPECT_EQ(files, 3);
+  ASSERT_NE(readme, nullptr);
+  const QString readmePath = readme->text(6);  // the row goes when the view is cleared
+  EXPECT_TRUE(readmePath.endsWith("docs/")) << readmePath.toStdString();
 
   // A cancelled password request ends that entry's attempts: nothing passes.
   script.passwords = {std::nullopt, std::nullopt, std::nullopt};
@@ -225,38 +262,35 @@ TEST(Commands, ExtractSelectedRowsTestAndDeleteThroughTheWindow) {
   script.Clear();
   script.passwordRequests = 0;
 
-  // Select the row docs/readme.txt and extract it into out.
-  QTreeWidgetItem* readme = nullptr;
-  for (int i = 0; i < form.ArchiveListView->ItemCount(); ++i)
-    if (form.ArchiveListView->Item(i)->text(0) == "readme.txt") readme = form.ArchiveListView->Item(i);
-  ASSERT_NE(readme, nullptr);
+  // Extract the selected row into out; the first password is wrong.
   readme->setSelected(true);
   script.folders = {dir + "/out"};
   script.passwords = {QString("wrong"), QString("secret")};
   form.Extract();
   EXPECT_EQ(script.folderTitles, QStringList{"Select folder"});
   EXPECT_EQ(script.startFolders, QStringList{dir});
-  EXPECT_EQ(form.ProgressForm->windowTitle(), "Extracting arc.zip");
+  EXPECT_EQ(form.ProgressForm->windowTitle(), "Extracting data.Zip");
   EXPECT_FALSE(form.ProgressForm->isVisible());
   EXPECT_TRUE(form.OperationFinished());
   ASSERT_FALSE(script.messages.empty());
   EXPECT_EQ(script.messages.back().text, "1 file uncompressed in " + dir + "/out");
-  EXPECT_EQ(ReadAll(tmp / "out" / "docs" / "readme.txt").size(), 5000u);
+  EXPECT_EQ(script.passwordRequests, 2);
+  const std::filesystem::path extracted = tmp / "out" / S(readmePath + "readme.txt");
+  EXPECT_EQ(ReadAll(extracted).size(), 5000u) << extracted;
   EXPECT_FALSE(std::filesystem::exists(tmp / "out" / "top.txt"));
-  EXPECT_GE(script.passwordRequests, 2);
-
+  EXPECT_FALSE(std::filesystem::exists(tmp / "out" / "data" / "top.txt"));
   // Extract clears the file list's selection, which empties the view.
   EXPECT_TRUE(form.FileListView->SelectedFiles().isEmpty());
   EXPECT_EQ(form.ArchiveListView->ItemCount(), 0);
 
-  // Test the archive; with no row selected every entry counts.
+  // Test the whole archive.
   form.FileListView->SelectPaths({archive});
   script.Clear();
-  script.passwords = {QString("secret"), QString("secret"), QString("secret"), QString("secret")};
+  script.passwords = {QString("secret"), QString("secret"), QString("secret")};
   form.Test();
   ASSERT_FALSE(script.messages.empty());
   EXPECT_EQ(script.messages.back().text, "3 files found in " + archive + " have been tested.");
-  EXPECT_EQ(form.ProgressForm->windowTitle(), "Testing arc.zip");
+  EXPECT_EQ(form.ProgressForm->windowTitle(), "Testing data.Zip");
   EXPECT_EQ(form.FileListView->SelectedFiles(), QStringList{archive});  // Test leaves the selection
 
   // Delete the archive from the disk.
@@ -265,6 +299,34 @@ TEST(Commands, ExtractSelectedRowsTestAndDeleteThroughTheWindow) {
   form.Delete();
   EXPECT_EQ(script.Texts().front(), "Are you sure you want to delete " + archive + "?");
   EXPECT_FALSE(QFileInfo::exists(archive));
+}
+
+TEST(Commands, CompressWithoutAPasswordAndToATypeNotBuilt) {
+  TempFolder tmp;
+  const QString dir = Str(tmp.path());
+  MakeTree(tmp / "data");
+  DialogScript script;
+  TMainForm form({});
+  ASSERT_TRUE(ShowFolder(form, dir, 1));
+  form.FileListView->SelectPaths({dir + "/data"});
+  // Blanks only are no password.
+  form.CompressForm->ModalHook = Answer("plain", 0, "   ");
+  form.Compress();
+  EXPECT_EQ(form.Zip->EncryptionMethod(), emNone);
+  EXPECT_EQ(form.Zip->Password(), "");
+  EXPECT_EQ(script.messages.back().text, "3 files compressed into " + dir + "/plain.Zip");
+  // Jar goes to the JAR writer.
+  form.CompressForm->ModalHook = Answer("lib", 3, "");
+  form.Compress();
+  EXPECT_EQ(form.CurrentCompressor()->component, static_cast<TCustomCClass*>(form.Jar.get()));
+  EXPECT_EQ(script.messages.back().text, "3 files compressed into " + dir + "/lib.Jar");
+  // A type whose writer is not in this build names it.
+  script.Clear();
+  form.CompressForm->ModalHook = Answer("cabinet", 2, "");
+  form.Compress();
+  ASSERT_EQ(script.messages.size(), 1u);
+  EXPECT_EQ(script.messages[0].text, "Error: 25244 File: " + dir + "/cabinet.Cab - TMakeCab is not part of this build - ");
+  EXPECT_FALSE(QFileInfo::exists(dir + "/cabinet.Cab"));
 }
 
 TEST(Commands, TestUsesTheCommandLineArchiveUntilTheListIsTouched) {
