@@ -178,16 +178,53 @@ struct CompressorDeleter {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// Data that fast deflate cannot shrink at three places (already compressed
+// media, archives, noise) goes out as stored deflate blocks: the same size
+// deflate would reach, without searching it for matches that are not there.
+constexpr size_t kProbe = 16384;
+constexpr int64_t kProbeFrom = 4 * static_cast<int64_t>(kProbe);
+
+bool LooksIncompressible(const uint8_t* data, size_t size) {
+  if (static_cast<int64_t>(size) < kProbeFrom) return false;
+  thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> fast;
+  if (!fast) fast.reset(libdeflate_alloc_compressor(1));
+  thread_local TByteBuffer out(libdeflate_deflate_compress_bound(fast.get(), kProbe));
+  for (size_t at : {size_t{0}, size / 2 - kProbe / 2, size - kProbe}) {
+    const size_t n = libdeflate_deflate_compress(fast.get(), data + at, kProbe, out.data(), out.capacity());
+    if (n != 0 && n < kProbe - kProbe / 64) return false;
+  }
+  return true;
+}
+
+TByteBuffer StoredBlocks(const uint8_t* data, size_t size) {
+  TByteBuffer out(size + (size / 65535 + 1) * 5);
+  uint8_t* p = out.data();
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(size - at, 65535);
+    const bool last = at + n == size;
+    const uint8_t head[5] = {static_cast<uint8_t>(last ? 1 : 0), static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                             static_cast<uint8_t>(~n), static_cast<uint8_t>(~n >> 8)};
+    std::memcpy(p, head, 5);
+    std::memcpy(p + 5, data + at, n);
+    p += 5 + n;
+    at += n;
+  } while (at < size);
+  out.resize(static_cast<size_t>(p - out.data()));
+  return out;
+}
+
 }  // namespace
 
-std::vector<uint8_t> DeflateBuffer(const uint8_t* data, size_t size, TDeflateType Type) {
+TByteBuffer DeflateBuffer(const uint8_t* data, size_t size, TDeflateType Type) {
   // One compressor per thread and level: making one costs more than a small file.
   thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressors[3];
   const int slot = Type == dtDeflateF ? 0 : Type == dtDeflateX ? 2 : 1;
+  if (LooksIncompressible(data, size)) return StoredBlocks(data, size);
   auto& c = compressors[slot];
   if (!c) c.reset(libdeflate_alloc_compressor(LibdeflateLevel(Type)));
-  std::vector<uint8_t> out(libdeflate_deflate_compress_bound(c.get(), size));
-  const size_t n = libdeflate_deflate_compress(c.get(), size ? data : nullptr, size, out.data(), out.size());
+  TByteBuffer out(libdeflate_deflate_compress_bound(c.get(), size));
+  const size_t n = libdeflate_deflate_compress(c.get(), size ? data : nullptr, size, out.data(), out.capacity());
   out.resize(n);
   return out;
 }
@@ -196,12 +233,11 @@ TPreparedEntry PrepareEntry(const std::string& Path, bool Deflate, TDeflateType 
   TPreparedEntry e;
   platform::FileHandle h = platform::FileOpen(Path, platform::OpenMode::Read);
   if (h == platform::kInvalidHandle) return e;
-  std::vector<uint8_t> data;
   const int64_t size = std::max<int64_t>(platform::FileSize(h), 0);
-  data.resize(static_cast<size_t>(std::min(size, kWholeEntryLimit)));
+  TByteBuffer data(static_cast<size_t>(std::min(size, kWholeEntryLimit)));
   int64_t got = 0;
-  while (got < static_cast<int64_t>(data.size())) {
-    const int64_t n = platform::FileRead(h, data.data() + got, static_cast<int64_t>(data.size()) - got);
+  while (got < static_cast<int64_t>(data.capacity())) {
+    const int64_t n = platform::FileRead(h, data.data() + got, static_cast<int64_t>(data.capacity()) - got);
     if (n <= 0) break;
     got += n;
   }
@@ -211,7 +247,7 @@ TPreparedEntry PrepareEntry(const std::string& Path, bool Deflate, TDeflateType 
   e.SourceSize = got;
   e.Crc = static_cast<uint32_t>(libdeflate_crc32(0, data.data(), data.size()));
   if (Deflate && got > 0) {
-    std::vector<uint8_t> packed = DeflateBuffer(data.data(), data.size(), Type);
+    TByteBuffer packed = DeflateBuffer(data.data(), data.size(), Type);
     if (got >= kSmallEntryLimit || static_cast<int64_t>(packed.size()) <= got) {
       e.Deflated = true;
       e.Data = std::move(packed);

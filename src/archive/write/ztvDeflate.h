@@ -66,8 +66,29 @@ inline constexpr int64_t kWholeEntryLimit = 64 * 1024 * 1024;
 // Below this size a deflated entry that would grow is stored instead.
 inline constexpr int64_t kSmallEntryLimit = 257;
 
-// Raw deflate of a buffer at the type's level (libdeflate's levels 1, 6, 9).
-std::vector<uint8_t> DeflateBuffer(const uint8_t* data, size_t size, TDeflateType Type);
+// Bytes without the zero fill of a vector: files are read and compressed
+// straight into them.
+class TByteBuffer {
+ public:
+  TByteBuffer() = default;
+  explicit TByteBuffer(size_t capacity)
+      : p_(capacity ? std::make_unique_for_overwrite<uint8_t[]>(capacity) : nullptr), capacity_(capacity) {}
+  uint8_t* data() { return p_.get(); }
+  const uint8_t* data() const { return p_.get(); }
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+  // Within the capacity.
+  void resize(size_t n) { size_ = n < capacity_ ? n : capacity_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> p_;
+  size_t capacity_ = 0;
+  size_t size_ = 0;
+};
+
+// Raw deflate of a buffer at the type's level (libdeflate's levels 1, 6,
+// 9); data that does not compress goes into stored blocks.
+TByteBuffer DeflateBuffer(const uint8_t* data, size_t size, TDeflateType Type);
 
 // One entry prepared in memory: its data as it goes into the archive
 // (before any encryption) and what the header needs.
@@ -76,7 +97,7 @@ struct TPreparedEntry {
   bool Deflated = false;    // false: Data is the file itself (stored)
   uint32_t Crc = 0;         // CRC-32 of the file's bytes
   int64_t SourceSize = 0;   // bytes read from the file
-  std::vector<uint8_t> Data;
+  TByteBuffer Data;
 };
 
 // Reads the file and prepares it: stored, or deflated by the small-file rule
