@@ -204,6 +204,51 @@ TEST_F(ZipWriter, DeflateTypeBitsStoredTypesAndStoreMethod) {
   EXPECT_EQ(ExtractAll(archive()).at("doc.txt"), Text(4000));
 }
 
+TEST_F(ZipWriter, IncompressibleDataGoesIntoStoredDeflateBlocks) {
+  Put("noise.bin", Noise(300000, 4));
+  Put("mixed.bin", Noise(100000, 5) + Text(200000));  // only the middle probe finds text
+  TZip z;
+  SetupZip(z, archive(), {src() + "*.*"});
+  ASSERT_EQ(RunZip(z).count, 2);
+  const WrittenArchive w = ReadWritten(archive());
+  EXPECT_EQ(Find(w, "noise.bin")->central.Method, 8);
+  EXPECT_EQ(Find(w, "noise.bin")->central.CompressedSize, 300000u + 5u * 5u);
+  EXPECT_LT(Find(w, "mixed.bin")->central.CompressedSize, 200000u);
+  const auto files = ExtractAll(archive());
+  EXPECT_EQ(files.at("noise.bin"), Noise(300000, 4));
+  EXPECT_EQ(files.at("mixed.bin"), Noise(100000, 5) + Text(200000));
+}
+
+TEST_F(ZipWriter, RenamesExclusionsAndReports) {
+  Put("a.txt", "a");
+  Put("b.log", "b");
+  Put("c.txt", "c");
+  TZip z;
+  SetupZip(z, archive(), {src() + "*.*"});
+  z.SetExcludeSpec({"*.log"});
+  z.OnRenameFile = [](TObject*, const std::string& name, std::string& newName) {
+    if (name == "a.txt") newName = "some/folder/renamed.txt";  // the name part is taken
+  };
+  std::vector<std::string> reported;
+  z.OnRead = [&](TObject*, int, int) { reported.push_back(z.FileName() + ":" + z.MethodName); };
+  EXPECT_EQ(RunZip(z).count, 2);
+  const auto files = ExtractAll(archive());
+  EXPECT_EQ(files.count("b.log"), 0u);
+  EXPECT_EQ(files.at("renamed.txt"), "a");
+  EXPECT_EQ(files.at("c.txt"), "c");
+  std::sort(reported.begin(), reported.end());
+  EXPECT_EQ(reported, (std::vector<std::string>{"c.txt:Stored", "renamed.txt:Stored"}));
+
+  TZip r;
+  SetupZip(r, archive(), {});
+  r.SetSwitch(swRead);
+  std::vector<std::string> read;
+  r.OnRead = [&](TObject*, int, int n) { read.push_back(std::to_string(n) + r.FileName()); };
+  RunZip(r);
+  EXPECT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].substr(0, 1), "1");
+}
+
 TEST_F(ZipWriter, PasswordEncryptsEveryNonEmptyEntry) {
   Put("a.txt", Text(9000));
   Put("small.txt", "abc");
