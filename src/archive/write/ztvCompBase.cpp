@@ -557,7 +557,7 @@ bool TCustomCClass::AskRenameDupe(int Index, std::string& NewName) {
 
 void TCustomCClass::QueueAhead(TCompressHeaderObj& List) {
   ahead_.reset();
-  if (compressThreads_ <= 0 || deflateType_ == dtDeflateS) return;
+  if (compressThreads_ <= 0 || deflateType_ == dtDeflateS || compressMethod_ == cmStore) return;
   auto ahead = std::make_unique<TDeflateAhead>(compressThreads_, 256 * 1024 * 1024);
   int queued = 0;
   for (int i = 0; i < List.Count(); ++i) {

@@ -233,28 +233,37 @@ TPreparedEntry PrepareEntry(const std::string& Path, bool Deflate, TDeflateType 
   TPreparedEntry e;
   platform::FileHandle h = platform::FileOpen(Path, platform::OpenMode::Read);
   if (h == platform::kInvalidHandle) return e;
-  const int64_t size = std::max<int64_t>(platform::FileSize(h), 0);
-  TByteBuffer data(static_cast<size_t>(std::min(size, kWholeEntryLimit)));
+  const int64_t size = std::min(std::max<int64_t>(platform::FileSize(h), 0), kWholeEntryLimit);
+  // The file is read into a buffer the thread keeps, so the pages are not
+  // handed out by the system afresh for every file; large ones are let go.
+  thread_local TByteBuffer input;
+  constexpr size_t kKeep = 8 * 1024 * 1024;
+  if (input.capacity() < static_cast<size_t>(size)) input = TByteBuffer(std::max<size_t>(static_cast<size_t>(size), 1 << 20));
   int64_t got = 0;
-  while (got < static_cast<int64_t>(data.capacity())) {
-    const int64_t n = platform::FileRead(h, data.data() + got, static_cast<int64_t>(data.capacity()) - got);
+  while (got < size) {
+    const int64_t n = platform::FileRead(h, input.data() + got, size - got);
     if (n <= 0) break;
     got += n;
   }
   platform::FileClose(h);
-  data.resize(static_cast<size_t>(got));
   e.Ok = true;
   e.SourceSize = got;
-  e.Crc = static_cast<uint32_t>(libdeflate_crc32(0, data.data(), data.size()));
+  e.Crc = static_cast<uint32_t>(libdeflate_crc32(0, input.data(), static_cast<size_t>(got)));
+  bool done = false;
   if (Deflate && got > 0) {
-    TByteBuffer packed = DeflateBuffer(data.data(), data.size(), Type);
+    TByteBuffer packed = DeflateBuffer(input.data(), static_cast<size_t>(got), Type);
     if (got >= kSmallEntryLimit || static_cast<int64_t>(packed.size()) <= got) {
       e.Deflated = true;
       e.Data = std::move(packed);
-      return e;
+      done = true;
     }
   }
-  e.Data = std::move(data);
+  if (!done) {
+    e.Data = TByteBuffer(static_cast<size_t>(got));
+    if (got > 0) std::memcpy(e.Data.data(), input.data(), static_cast<size_t>(got));
+    e.Data.resize(static_cast<size_t>(got));
+  }
+  if (input.capacity() > kKeep) input = TByteBuffer();
   return e;
 }
 
