@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "archive/write/ztvJar.h"
 #include "archive/write/ztvZip.h"
@@ -32,12 +31,11 @@ std::string FileSpecLine(const std::string& arg, bool& missing) {
   return path;
 }
 
-// Entries go to a worker per core (at most four); the variable lets the
-// benchmark compare against the single-threaded run.
+// The writer's workers; the variable lets the benchmark compare against the
+// single-threaded run.
 int CompressThreads() {
   if (const char* v = std::getenv("TESSAVAR_COMPRESS_THREADS")) return std::atoi(v);
-  const unsigned n = std::thread::hardware_concurrency();
-  return static_cast<int>(n == 0 ? 1 : n > 4 ? 4 : n);
+  return DefaultCompressThreads();
 }
 
 }  // namespace

@@ -54,6 +54,11 @@ const TStrings& DefaultStoreFilesOfType() {
   return list;
 }
 
+int DefaultCompressThreads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return static_cast<int>(n == 0 ? 1 : n > 4 ? 4 : n);
+}
+
 // ---------------------------------------------------------------- entry list
 
 std::string TCompressHeaderObj::Key(const std::string& s) { return LowerAscii(s); }

@@ -79,6 +79,8 @@ using TOnFileScanStatus =
 // The 26 extensions stored without compression by default.
 const TStrings& DefaultStoreFilesOfType();
 
+int DefaultCompressThreads();
+
 class TCustomCClass : public TZipCommon {
  public:
   explicit TCustomCClass(TComponent* owner = nullptr);
@@ -107,8 +109,9 @@ class TCustomCClass : public TZipCommon {
   void SetDefaultExt(const std::string& value);
   const std::string& DefaultDir() const { return defaultDir_; }
   void SetDefaultDir(const std::string& value) { defaultDir_ = value; }
-  // Workers that prepare the next entries while one is written: 0 does
-  // everything on the caller's thread. The archive is the same either way.
+  // Workers that prepare the next entries while one is written (by default
+  // one per core, at most four); 0 does everything on the caller's thread.
+  // The archive and the order of the events are the same either way.
   int CompressThreads() const { return compressThreads_; }
   void SetCompressThreads(int value) { compressThreads_ = value < 0 ? 0 : value; }
   const TDriveInfo& DriveInfo() const { return driveInfo_; }
@@ -210,7 +213,7 @@ class TCustomCClass : public TZipCommon {
   std::string ownDefaultExt_;
   std::string defaultDir_;
   std::string baseDir_;
-  int compressThreads_ = 0;
+  int compressThreads_ = DefaultCompressThreads();
   TDriveInfo driveInfo_;
 
   bool somethingToDo_ = false;

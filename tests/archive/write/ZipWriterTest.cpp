@@ -679,6 +679,26 @@ TEST_F(ZipWriter, FailuresReportTheirCodes) {
   SetupZip(r, archive(), {});
   r.SetSwitch(swRead);
   EXPECT_EQ(RunZip(r).errors, std::vector<int>{E_REQUIREDEVENT});
+
+  // A read-only archive is written only when OnNonWriteableArchive says so.
+  {
+    TZip first;
+    SetupZip(first, archive(), {(dir / "src" / "a.txt").string()});
+    ASSERT_EQ(RunZip(first).count, 1);
+  }
+  fs::permissions(archive(), fs::perms::owner_read);
+  Put("b.txt", "b");
+  TZip ro;
+  SetupZip(ro, archive(), {(dir / "src" / "b.txt").string()});
+  EXPECT_EQ(RunZip(ro).errors, std::vector<int>{E_REQUIREDEVENT});
+  bool asked = false;
+  ro.OnNonWriteableArchive = [&](TObject*, const std::string&, bool& write) {
+    asked = true;
+    write = true;
+  };
+  EXPECT_EQ(RunZip(ro).count, 1);
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(ExtractAll(archive()).size(), 2u);
 }
 
 }  // namespace
