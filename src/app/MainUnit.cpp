@@ -235,14 +235,13 @@ void TMainForm::BuildControls() {
   ToolBar->setMovable(false);
   ToolBar->setFixedHeight(25);
   ToolBar->setIconSize(QSize(16, 16));
-  // Four captions beside their icons fit 80 pixels only with slim padding.
-  ToolBar->setStyleSheet("QToolButton { padding: 1px 2px; }");
   auto button = [this](const QIcon& icon, const QString& caption) {
     auto* b = new QToolButton(ToolBar);
     b->setIcon(icon);
     b->setText(caption);
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    b->setFixedWidth(80);
+    // 80 wide, or what the caption beside its icon needs in a larger font.
+    b->setMinimumWidth(80);
     b->setAutoRaise(true);
     ToolBar->addWidget(b);
     return b;

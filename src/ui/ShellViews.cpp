@@ -83,6 +83,10 @@ TShellTreeView::TShellTreeView(QWidget* parent) : QTreeView(parent) {
   for (int c = 1; c < model_->columnCount(); ++c) hideColumn(c);
   setHeaderHidden(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
+  // The folders above the current one arrive later; keep it in sight.
+  connect(model_, &QFileSystemModel::directoryLoaded, this, [this] {
+    if (currentIndex().isValid()) scrollTo(currentIndex());
+  });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
     if (setting_ || !current.isValid()) return;
     if (OnFolderChange) OnFolderChange(model_->filePath(current));

@@ -6,7 +6,12 @@
 #include <QImage>
 #include <QPixmap>
 #include <QSet>
+#include <QMenu>
+#include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
 #include <cmath>
 
 #include "AppTestUtil.h"
@@ -102,6 +107,23 @@ TEST(MainForm, StartsWithTheCaptionsColumnsAndComponentsSetUp) {
   EXPECT_TRUE(form.UnZip->CreateStoredDirs());
   EXPECT_TRUE(static_cast<bool>(form.UnZip->OnGetPassword));
   EXPECT_FALSE(static_cast<bool>(form.UnJar->OnGetPassword));
+  EXPECT_EQ(form.FileMenu->title(), "&File");
+  EXPECT_EQ(form.HelpMenu->title(), "&Help");
+  QStringList items;
+  for (QAction* a : form.FileMenu->actions()) items << a->text();
+  EXPECT_EQ(items, (QStringList{"&Compress", "&Extract", "&Delete", "&Test", "", "E&xit"}));
+  EXPECT_EQ(form.TessavarHelpMenu->text(), "&Tessavar Help");
+  EXPECT_EQ(form.AboutMenu->text(), "&About...");
+  EXPECT_EQ(form.CompressButton->text(), "Compress");
+  EXPECT_EQ(form.TestButton->text(), "Test");
+  EXPECT_EQ(form.TrayIcon->toolTip(), "Tessavar");
+  EXPECT_FALSE(form.TrayIcon->isVisible());
+  EXPECT_EQ(form.FolderSplitter->handleWidth(), 10);
+  EXPECT_EQ(form.SelectionSplitter->handleWidth(), 10);
+  // Shown, the window takes its place in the work area.
+  form.show();
+  const QRect expected = tessavar::app::FormShowGeometry(form.screen()->availableGeometry());
+  EXPECT_EQ(form.size(), expected.size());
 }
 
 TEST(MainForm, OpensTheArchiveOfExactlyOneArgumentAfterShowing) {
