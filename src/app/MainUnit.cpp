@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -53,6 +54,10 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 // The part after the last "/".
 QString NamePart(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
+
+// The components promise their events on the caller's thread; should one
+// come from a worker anyway, the windows are not touched from there.
+bool OnGuiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 
 class WaitCursor {
  public:
@@ -378,7 +383,9 @@ void TMainForm::SetUpComponents() {
   WriterTable = {
       {"Zip", "TZip", Zip.get()}, {"Lha", "TLha", nullptr}, {"Cab", "TMakeCab", nullptr}, {"Jar", "TJar", Jar.get()}};
 
-  previousProcessHook_ = platform::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+  previousProcessHook_ = platform::SetProcessMessagesHook([] {
+    if (OnGuiThread()) QCoreApplication::processEvents();
+  });
   previousTypeNames_ = platform::SetShellTypeNameProvider([](const std::string& name) -> std::string {
     static const QMimeDatabase db;
     const QMimeType mime = db.mimeTypeForFile(Q(name), QMimeDatabase::MatchExtension);
@@ -750,13 +757,17 @@ void TMainForm::AboutMenuClick() { AboutForm->exec(); }
 // ---- Component events ----
 
 void TMainForm::ComponentBegin(const std::string& FileName) {
+  if (!OnGuiThread()) return;
   const QString name = Q(FileName);
   ProgressForm->SetFileGaugeText(name.mid(name.lastIndexOf('/') + 1));
 }
 
-void TMainForm::ComponentEnd() { ProgressForm->SetFileGaugeText(QString()); }
+void TMainForm::ComponentEnd() {
+  if (OnGuiThread()) ProgressForm->SetFileGaugeText(QString());
+}
 
 void TMainForm::ComponentProgress(uint8_t ByFile, uint8_t ByArchive) {
+  if (!OnGuiThread()) return;
   ProgressForm->ArchiveGauge->setValue(ByArchive);
   ProgressForm->FileGauge->setValue(ByFile);
 }
@@ -777,8 +788,16 @@ QString TMainForm::ErrorText(const std::string& FileName, const std::string& Ext
 void TMainForm::Error(const std::string& FileName, const std::string& ExtendedMsg, const std::string& VolumeID,
                       int ECode) {
   if (quietCancel_ && ECode == E_USERCANCEL) return;
-  SkinMessage.MessageDlg(ErrorText(FileName, ExtendedMsg, VolumeID, ECode), MsgKind::Error, MsgButtons::OK,
-                         Q(MessageOf(ECode)));
+  const QString text = ErrorText(FileName, ExtendedMsg, VolumeID, ECode);
+  const QString detail = Q(MessageOf(ECode));
+  if (!OnGuiThread()) {
+    // Shown once the event loop runs again; a worker never waits for a person.
+    QMetaObject::invokeMethod(
+        this, [this, text, detail] { SkinMessage.MessageDlg(text, MsgKind::Error, MsgButtons::OK, detail); },
+        Qt::QueuedConnection);
+    return;
+  }
+  SkinMessage.MessageDlg(text, MsgKind::Error, MsgButtons::OK, detail);
 }
 
 }  // namespace tessavar::app
