@@ -67,18 +67,37 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-QString DateFormat() {
-  QString f = QLocale().dateFormat(QLocale::ShortFormat);
-  // Two-digit years read back into the wrong century, so the year is shown whole.
-  if (!f.contains("yyyy")) f.replace("yy", "yyyy");
-  return f;
+// The formats are taken once: a listing formats every entry's date.
+const QString& DateFormat() {
+  static const QString format = [] {
+    QString f = QLocale().dateFormat(QLocale::ShortFormat);
+    // Two-digit years read back into the wrong century, so the year is shown whole.
+    if (!f.contains("yyyy")) f.replace("yy", "yyyy");
+    return f;
+  }();
+  return format;
 }
 
-QString TimeFormat() {
-  QString f = QLocale().timeFormat(QLocale::LongFormat);
-  // The long format may name the time zone, which cannot be read back.
-  f.remove(QRegularExpression("\\s*\\bt+\\b"));
-  return f.trimmed();
+const QString& TimeFormat() {
+  static const QString format = [] {
+    QString f = QLocale().timeFormat(QLocale::LongFormat);
+    // The long format may name the time zone, which cannot be read back.
+    f.remove(QRegularExpression("\\s*\\bt+\\b"));
+    return f.trimmed();
+  }();
+  return format;
+}
+
+// The type of a name by its extensions, looked up once per extension.
+QMimeType MimeFor(const QString& name) {
+  static const QMimeDatabase db;
+  static QHash<QString, QMimeType> cache;
+  const QString base = name.mid(name.lastIndexOf('/') + 1).toLower();
+  const qsizetype dot = base.indexOf('.');
+  const QString key = dot >= 0 ? base.mid(dot) : base;
+  auto it = cache.find(key);
+  if (it == cache.end()) it = cache.insert(key, db.mimeTypeForFile(base, QMimeDatabase::MatchExtension));
+  return it.value();
 }
 
 QDateTime ToQDateTime(double dateTime) {
@@ -95,6 +114,13 @@ QDateTime ToQDateTime(double dateTime) {
 double FromQDateTime(const QDateTime& dt) {
   return static_cast<double>(QDate(1899, 12, 30).daysTo(dt.date())) +
          dt.time().msecsSinceStartOfDay() / 86400000.0;
+}
+
+// Equal within a millisecond; unreadable values go first, so the order stays consistent.
+int CompareDateTimes(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) == std::isnan(b) ? 0 : (std::isnan(a) ? -1 : 1);
+  if (std::fabs(a - b) < kMillisecond) return 0;
+  return a < b ? -1 : 1;
 }
 
 QIcon Themed(const char* name, QStyle::StandardPixmap fallback) {
@@ -139,11 +165,7 @@ int CompareColumnText(const QString& x, const QString& y, int sortKind) {
       return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
     case 1: {
-      const double a = ParseEntryDateTime(x), b = ParseEntryDateTime(y);
-      // Unreadable texts go first, so the order stays consistent.
-      if (std::isnan(a) || std::isnan(b)) return std::isnan(a) == std::isnan(b) ? 0 : (std::isnan(a) ? -1 : 1);
-      if (std::fabs(a - b) < kMillisecond) return 0;
-      return a < b ? -1 : 1;
+      return CompareDateTimes(ParseEntryDateTime(x), ParseEntryDateTime(y));
     }
     case 2: {
       const qlonglong a = x.toLongLong(), b = y.toLongLong();
@@ -154,9 +176,24 @@ int CompareColumnText(const QString& x, const QString& y, int sortKind) {
 }
 
 namespace {
+// Reading a date back from its text is slow; a sort reads each cell once and
+// keeps the value with the row.
+double DateCell(QTreeWidgetItem* row, int column) {
+  const QVariant cached = row->data(column, Qt::UserRole);
+  if (cached.isValid()) return cached.toDouble();
+  const double value = ParseEntryDateTime(row->text(column));
+  row->setData(column, Qt::UserRole, value);
+  return value;
+}
+
+int CompareDateCells(QTreeWidgetItem* a, QTreeWidgetItem* b, int column) {
+  return CompareDateTimes(DateCell(a, column), DateCell(b, column));
+}
+
 int CompareRows(QTreeWidgetItem* a, QTreeWidgetItem* b, int column, int sortKind) {
   if (column == 0) return CompareColumnText(a->text(0), b->text(0), sortKind);
   const bool aHas = a->columnCount() > column, bHas = b->columnCount() > column;
+  if (aHas && bHas && sortKind == 1) return CompareDateCells(a, b, column);
   if (aHas && bHas) return CompareColumnText(a->text(column), b->text(column), sortKind);
   if (aHas == bHas) return 0;
   // Ascending, a row with the cell goes after one without it.
@@ -387,8 +424,8 @@ void TMainForm::SetUpComponents() {
     if (OnGuiThread()) QCoreApplication::processEvents();
   });
   previousTypeNames_ = platform::SetShellTypeNameProvider([](const std::string& name) -> std::string {
-    static const QMimeDatabase db;
-    const QMimeType mime = db.mimeTypeForFile(Q(name), QMimeDatabase::MatchExtension);
+    if (!OnGuiThread()) return {};
+    const QMimeType mime = MimeFor(Q(name));
     return mime.isValid() && !mime.isDefault() ? S(mime.comment()) : std::string();
   });
 }
@@ -526,8 +563,7 @@ void TMainForm::FileListViewChange() {
 
 QIcon TMainForm::IconFor(const std::string& name, bool folder) {
   if (folder) return Themed("folder", QStyle::SP_DirIcon);
-  static const QMimeDatabase db;
-  const QMimeType mime = db.mimeTypeForFile(Q(name), QMimeDatabase::MatchExtension);
+  const QMimeType mime = MimeFor(Q(name));
   auto it = iconCache_.find(mime.name());
   if (it != iconCache_.end()) return it.value();
   QIcon icon = QIcon::fromTheme(mime.iconName(),
@@ -549,8 +585,8 @@ void TMainForm::ZipTVRead() {
   row->setText(1, QString::number(static_cast<qlonglong>(ZipTV->UnpackedSize)));
   row->setText(2, QString::number(static_cast<qlonglong>(ZipTV->PackedSize)));
   if (folder) {
-    static const QMimeDatabase db;
-    row->setText(3, db.mimeTypeForName("inode/directory").comment());
+    static const QString folderType = QMimeDatabase().mimeTypeForName("inode/directory").comment();
+    row->setText(3, folderType);
   } else {
     row->setText(3, Q(ZipTV->GetFileTypeName(name)));
   }
