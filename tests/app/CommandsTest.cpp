@@ -345,3 +345,27 @@ TEST(Commands, TestUsesTheCommandLineArchiveUntilTheListIsTouched) {
 
 }  // namespace
 }  // namespace tessavar::test::app
+
+namespace tessavar::test::app {
+namespace {
+
+TEST(Commands, ASplitSetStopsAtItsFirstVolumeChangeWithoutAVolumeHandler) {
+  const std::filesystem::path split = FixturesDir() / "zip" / "infozip-split-64k.zip";
+  if (!std::filesystem::exists(split)) GTEST_SKIP() << "no fixture corpus";
+  DialogScript script;
+  TMainForm form({Str(split)});
+  form.show();
+  QApplication::sendPostedEvents(&form);
+  ASSERT_GT(form.ArchiveListView->ItemCount(), 0);
+  script.Clear();
+  form.Test();
+  QStringList texts = script.Texts();
+  ASSERT_GE(texts.size(), 2) << texts.join(" | ").toStdString();
+  EXPECT_TRUE(texts.front().startsWith("Error: 25443 File: ")) << texts.join(" | ").toStdString();
+  EXPECT_TRUE(texts.front().contains(" - OnNextVolume - ")) << texts.front().toStdString();
+  EXPECT_EQ(script.messages.front().detail, "User canceled");
+  EXPECT_TRUE(texts.back().endsWith(" have been tested.")) << texts.back().toStdString();
+}
+
+}  // namespace
+}  // namespace tessavar::test::app
