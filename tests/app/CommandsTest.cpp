@@ -12,6 +12,7 @@
 #include "app/CompressUnit.h"
 #include "app/MainUnit.h"
 #include "app/ProgressUnit.h"
+#include "ui/Controls.h"
 #include "archive/write/ztvJar.h"
 #include "archive/write/ztvZip.h"
 
@@ -233,6 +234,7 @@ TEST(Commands, CompressSelectExtractTestAndDeleteThroughTheWindow) {
   EXPECT_EQ(form.Zip->ArchiveFile(), S(archive));
   EXPECT_EQ(form.Zip->Password(), "secret");  // trimmed
   EXPECT_EQ(form.ProgressForm->windowTitle(), "Compressing data.Zip");
+  EXPECT_FALSE(form.ProgressForm->LogoPanel->Caption().isEmpty());  // when the command started
   EXPECT_FALSE(form.ProgressForm->isVisible());
   ASSERT_TRUE(QFileInfo::exists(archive));
 

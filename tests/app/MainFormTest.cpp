@@ -122,6 +122,14 @@ TEST(MainForm, StartsWithTheCaptionsColumnsAndComponentsSetUp) {
   EXPECT_EQ(form.SelectionSplitter->handleWidth(), 10);
   // Shown, the window takes its place in the work area.
   form.show();
+  // The content panel rolls up to its title bar and down again.
+  ASSERT_NE(form.ArchivePanel->RollUpButton(), nullptr);
+  form.ArchivePanel->RollUpButton()->click();
+  EXPECT_TRUE(form.ArchivePanel->RolledUp());
+  EXPECT_FALSE(form.ArchiveListView->isVisible());
+  form.ArchivePanel->RollUpButton()->click();
+  EXPECT_FALSE(form.ArchivePanel->RolledUp());
+  EXPECT_TRUE(form.ArchiveListView->isVisible());
   const QRect expected = tessavar::app::FormShowGeometry(form.screen()->availableGeometry());
   EXPECT_EQ(form.size(), expected.size());
 }
