@@ -49,10 +49,8 @@ QString AboutText(const std::string& productVersion, const std::string& fileVers
 }
 
 QString GuideLink(const QString& programDir) {
-  const QUrl url = programDir.isEmpty() ? QUrl("https://www.gnu.org/licenses/")
-                                        : QUrl::fromLocalFile(programDir + "Documentation/Tessavar.html");
-  const QString caption = programDir.isEmpty() ? QString("Free software") : QString("Tessavar user guide");
-  return QString("<a href=\"%1\">%2</a>").arg(url.toString(QUrl::FullyEncoded), caption);
+  const QUrl url = QUrl::fromLocalFile(programDir + "Documentation/Tessavar.html");
+  return QString("<a href=\"%1\">Tessavar user guide</a>").arg(url.toString(QUrl::FullyEncoded));
 }
 
 TAboutForm::TAboutForm(QWidget* mainWindow, const TExeInfo& exeInfo, const QString& programDir)

@@ -13,7 +13,7 @@ class TExeInfo;
 QPixmap TessavarPicture(const QSize& size);
 // "Version " ProductVersion " (Build " fourth piece of FileVersion ")".
 QString AboutText(const std::string& productVersion, const std::string& fileVersion);
-// The link label's text: the user guide beside the program.
+// The link labels' text: the user guide beside the program (ProgramDir).
 QString GuideLink(const QString& programDir);
 
 class TAboutForm : public QDialog {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
@@ -240,6 +241,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
   FormCreate();
   resize(853, 465);
   ProgressForm = std::make_unique<TProgressForm>(this, [this] { return operationFinished_; });
+  ProgressForm->LinkLabel->setText(GuideLink(programDir_));
   AboutForm = std::make_unique<TAboutForm>(this, ExeInfo, programDir_);
   CompressForm = std::make_unique<TCompressForm>(this);
 }

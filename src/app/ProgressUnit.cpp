@@ -30,7 +30,6 @@ TProgressForm::TProgressForm(QWidget* mainWindow, std::function<bool()> operatio
   LinkLabel->setAlignment(Qt::AlignCenter);
   LinkLabel->setOpenExternalLinks(true);
   LinkLabel->setCursor(Qt::PointingHandCursor);
-  LinkLabel->setText(GuideLink(QString()));
   LogoPanel->AddWidget(LinkLabel);
   layout->addWidget(LogoPanel, 1);
 
