@@ -14,19 +14,20 @@ namespace {
 
 // Results waiting for the component may hold this much memory; one entry
 // larger than that still goes through alone.
-constexpr int64_t kAheadBudget = 96 << 20;
+constexpr int64_t kAheadBudget = 32 << 20;
 // Small entries go to the workers in batches of about this many plain bytes
 // (or this many entries), so handing them over costs little next to
 // inflating them.
 constexpr int64_t kBatchBytes = 256 << 10;
 constexpr size_t kBatchEntries = 64;
 // Buffers up to this size come from the heap; bigger ones from the pool.
-constexpr size_t kPooledFrom = 64 << 10;
+constexpr size_t kPooledFrom = 4 << 10;
 // The workers run at most this many entries ahead of the component. Every
 // fresh page costs a fault, so buffers go back to a pool and each entry gets
 // the smallest one that fits; big buffers stay for big entries.
 constexpr size_t kMaxQueued = 4 * kBatchEntries;
-constexpr size_t kSpareBuffers = 16;
+constexpr size_t kSpareBuffers = 2 * kMaxQueued + 16;
+constexpr size_t kSpareBytes = 64 << 20;
 
 libdeflate_decompressor* ThreadDecompressor() {
   struct Holder {
@@ -44,11 +45,11 @@ libdeflate_decompressor* ThreadDecompressor() {
 void TWholeEntry::Reserve(size_t packedSize, size_t plainSize) {
   // Powers of two, so a buffer that serves entries of growing sizes is
   // replaced only a few times.
-  auto grow = [](std::unique_ptr<uint8_t[]>& buffer, size_t& cap, size_t want) {
+  auto grow = [](platform::LargeBuffer& buffer, size_t& cap, size_t want) {
     if (cap >= want && buffer) return;
     const size_t size = std::bit_ceil(std::max<size_t>(want, 4096));
-    buffer = std::make_unique_for_overwrite<uint8_t[]>(size);
-    cap = size;
+    buffer = platform::LargeBuffer(size);
+    cap = buffer.size();
   };
   grow(packed, packedCap, packedSize);
   grow(plain, plainCap, plainSize);
@@ -120,36 +121,46 @@ TInflateAhead::~TInflateAhead() {
 
 // Takes the mutex's protection for granted unless `want` is at most
 // kPooledFrom, which never touches the pool.
-void TInflateAhead::Fit(std::unique_ptr<uint8_t[]>& buffer, size_t& cap, size_t want) {
+void TInflateAhead::Fit(platform::LargeBuffer& buffer, size_t& cap, size_t want) {
   want = std::max<size_t>(want, 1);
   if (buffer && cap >= want) return;
   if (want <= kPooledFrom) {
-    buffer = std::make_unique_for_overwrite<uint8_t[]>(want);
-    cap = want;
+    buffer = platform::LargeBuffer(want);
+    cap = buffer.size();
     return;
   }
-  auto best = spares_.end();
-  for (auto it = spares_.begin(); it != spares_.end(); ++it)
-    if (it->cap >= want && (best == spares_.end() || it->cap < best->cap)) best = it;
-  TSpare old{std::move(buffer), cap};
+  platform::LargeBuffer old = std::move(buffer);
+  const size_t oldCap = cap;
+  auto best = spares_.lower_bound(want);
   if (best != spares_.end()) {
-    buffer = std::move(best->data);
-    cap = best->cap;
+    cap = best->first;
+    buffer = std::move(best->second);
+    spareBytes_ -= cap;
     spares_.erase(best);
   } else {
-    cap = (want + 0xFFFF) & ~static_cast<size_t>(0xFFFF);
-    buffer = std::make_unique_for_overwrite<uint8_t[]>(cap);
+    // Powers of two (whole megabytes above one), so that buffers fit the
+    // entries that come later.
+    constexpr size_t kMiB = 1 << 20;
+    cap = want <= kMiB ? std::bit_ceil(want) : (want + kMiB - 1) / kMiB * kMiB;
+    buffer = platform::LargeBuffer(cap);
+    cap = buffer.size();
   }
-  if (old.data) spares_.push_back(std::move(old));
-  Trim();
+  if (old) Keep(std::move(old), oldCap);
 }
 
-void TInflateAhead::Trim() {
-  // Over the limit, the smallest spares go first.
+void TInflateAhead::Keep(platform::LargeBuffer buffer, size_t cap) {
+  spareBytes_ += cap;
+  spares_.emplace(cap, std::move(buffer));
+  // Over the limits, the smallest spares go first, and the largest when the
+  // bytes are too many.
   while (spares_.size() > kSpareBuffers) {
-    auto smallest = std::min_element(spares_.begin(), spares_.end(),
-                                     [](const TSpare& a, const TSpare& b) { return a.cap < b.cap; });
-    spares_.erase(smallest);
+    spareBytes_ -= spares_.begin()->first;
+    spares_.erase(spares_.begin());
+  }
+  while (spareBytes_ > kSpareBytes && !spares_.empty()) {
+    auto largest = std::prev(spares_.end());
+    spareBytes_ -= largest->first;
+    spares_.erase(largest);
   }
 }
 
@@ -160,12 +171,11 @@ void TInflateAhead::Recycle(std::unique_ptr<TWholeEntry> entry) {
 }
 
 void TInflateAhead::Release(TWholeEntry& entry) {
-  if (entry.packed && entry.packedCap > kPooledFrom) spares_.push_back({std::move(entry.packed), entry.packedCap});
-  if (entry.plain && entry.plainCap > kPooledFrom) spares_.push_back({std::move(entry.plain), entry.plainCap});
+  if (entry.packed && entry.packedCap > kPooledFrom) Keep(std::move(entry.packed), entry.packedCap);
+  if (entry.plain && entry.plainCap > kPooledFrom) Keep(std::move(entry.plain), entry.plainCap);
   entry.packed.reset();
   entry.plain.reset();
   entry.packedCap = entry.plainCap = 0;
-  Trim();
 }
 
 std::unique_ptr<TWholeEntry> TInflateAhead::Take(size_t entry) {
@@ -290,6 +300,7 @@ std::unique_ptr<TWholeEntry> TInflateAhead::InflateOne(TReadCache& headers, cons
     Fit(e->packed, e->packedCap, static_cast<size_t>(compressed));
     Fit(e->plain, e->plainCap, static_cast<size_t>(uncompressed));
   }
+  if (!e->packed || !e->plain) return nullptr;  // no memory: the component inflates it itself
   e->dataPos = item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength;
   e->compressed = compressed;
   e->uncompressed = uncompressed;

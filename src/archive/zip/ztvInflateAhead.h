@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/zip/ztvZipRecords.h"
+#include "platform/Memory.h"
 
 namespace tessavar {
 
@@ -29,7 +30,7 @@ inline constexpr int64_t kWholeEntryLimit = 64 << 20;
 // One entry inflated in memory. The buffers only grow, so a recycled entry
 // costs no allocation and no page faults.
 struct TWholeEntry {
-  std::unique_ptr<uint8_t[]> packed, plain;
+  platform::LargeBuffer packed, plain;
   size_t packedCap = 0, plainCap = 0;
   size_t packedLen = 0;     // stored bytes actually read
   size_t actual = 0;        // plain bytes produced
@@ -74,21 +75,18 @@ class TInflateAhead {
   size_t BatchOf(size_t slot) const;
   void WakeWorkers();  // with the mutex held
   // The buffer pool; called with the mutex held.
-  void Fit(std::unique_ptr<uint8_t[]>& buffer, size_t& cap, size_t want);
+  void Fit(platform::LargeBuffer& buffer, size_t& cap, size_t want);
   void Release(TWholeEntry& entry);
-  void Trim();
+  void Keep(platform::LargeBuffer buffer, size_t cap);
 
-  struct TSpare {
-    std::unique_ptr<uint8_t[]> data;
-    size_t cap = 0;
-  };
 
   std::string path_;
   const std::vector<TUnBaseHeaderObj>& list_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<size_t, std::unique_ptr<TWholeEntry>> ready_;
-  std::vector<TSpare> spares_;
+  std::multimap<size_t, platform::LargeBuffer> spares_;  // by capacity
+  size_t spareBytes_ = 0;
   std::vector<size_t> slots_;     // the entries the workers take, in order
   std::vector<int32_t> slotOf_;  // per entry: its place in slots_, or -1
   std::vector<size_t> batches_;   // first slot of each batch, and the end

@@ -93,6 +93,7 @@ bool InflateWhole(TZipCommon& c, TStream32& in, TStream32* out, const TEntryPara
       e.CompressedSize < 0 || c.AsciiTranslation())
     return false;
   w.Reserve(static_cast<size_t>(e.CompressedSize), static_cast<size_t>(e.UncompressedSize));
+  if (!w.packed || !w.plain) return false;  // no memory for it: stream instead
   int64_t got = 0;
   while (got < e.CompressedSize) {
     const int64_t n = c.ReadBlock(in, w.packed.get() + got, e.Decrypt, 0, e.CompressedSize - got);
