@@ -198,7 +198,7 @@ bool TZipTV::Activate() {
   bool activated = false;
   try {
     if (ArchiveFile().empty() || !platform::FileExists(ArchiveFile()))
-      RaiseFatal(ArchiveFile(), "", "0", E_FILENOTFOUND);
+      RaiseFatal(ArchiveFile().empty() ? RequestedArchiveFile() : ArchiveFile(), "", "0", E_FILENOTFOUND);
     if (!OnRead) RaiseFatal(ArchiveFile(), "OnRead", "0", E_REQUIREDEVENT);
     if (Cancelled()) return false;
     if (arcType_ == atZip && startOffset_ == 0 && !zip_.FoundHeaders.Has(htCentral)) {

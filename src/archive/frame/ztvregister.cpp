@@ -69,6 +69,7 @@ TRegisterZipTV::TRegisterZipTV(TComponent* owner) : TComponent(owner) {}
 void TRegisterZipTV::SetZipCmntBufSize(int value) { zipCmntBufSize_ = std::clamp(value, 2000, 32767); }
 
 void TRegisterZipTV::SetArchiveFile(const std::string& value) {
+  requestedArchive_ = value;
   if (value.empty() || !platform::FileExists(value)) {
     arcType_ = atNA;
     archiveFile_.clear();

@@ -18,6 +18,9 @@ class TRegisterZipTV : public TComponent {
 
   // Published.
   std::string ArchiveFile() const { return GetArchiveFile(); }
+  // The name last given to SetArchiveFile, also when no such file exists
+  // (ArchiveFile is "" then), so a "File not found" can name it.
+  const std::string& RequestedArchiveFile() const { return requestedArchive_; }
   void SetArchiveFileName(const std::string& value) { SetArchiveFile(value); }
   TArcType ArcType() const { return arcType_; }
   bool EncryptHeaders() const { return encryptHeaders_; }
@@ -80,6 +83,8 @@ class TRegisterZipTV : public TComponent {
   virtual void SetVolumeNumbering();
 
   std::string archiveFile_;
+
+  std::string requestedArchive_;
   TArcType arcType_ = atNA;
   int64_t archiveSize_ = 0;
   int64_t startOffset_ = -1;

@@ -20,7 +20,7 @@ int TCustomDClass::Test() { return Run(6); }
 
 int TCustomDClass::Run(int mode) {
   if (ArchiveFile().empty()) {
-    ReportError("", "", "0", E_FILENOTFOUND);
+    ReportError(RequestedArchiveFile(), "", "0", E_FILENOTFOUND);
     return 0;
   }
   if (cpuType_ == cpt80486) cpuType_ = cptAuto;

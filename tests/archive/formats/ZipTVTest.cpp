@@ -112,9 +112,19 @@ TEST(ZipTV, ActivateFrameEventsAndFailures) {
   tv.OnDeactivate = [&](TObject*) { log.push_back("deactivate"); };
   tv.OnTotals = [&](TObject*, int64_t, int64_t, int, int n) { log.push_back("totals " + std::to_string(n)); };
   tv.OnElapsedTime = [&](TObject*, float) { log.push_back("elapsed"); };
-  // No archive: raised inside, reported, and Activate answers false.
+  // No archive: raised inside, reported, and Activate answers false. A
+  // name that leads nowhere is the one the report names.
   EXPECT_FALSE(tv.Activate());
   EXPECT_EQ(codes, (std::vector<int>{25192}));
+  std::string missing;
+  tv.OnError = [&](TObject*, const std::string& file, const std::string&, const std::string&, int) { missing = file; };
+  tv.SetArchiveFileName("/no/such/archive.zip");
+  EXPECT_FALSE(tv.Activate());
+  EXPECT_EQ(missing, "/no/such/archive.zip");
+  tv.OnError = [&](TObject*, const std::string&, const std::string& ext, const std::string&, int code) {
+    codes.push_back(code);
+    log.push_back("error " + std::to_string(code) + (ext.empty() ? "" : " " + ext));
+  };
   // No OnRead handler.
   tv.SetArchiveFileName(Fixture("py-stored.zip"));
   log.clear();
