@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/MainUnit.h"
+#include "platform/Time.h"
 #include "ui/Dialogs.h"
 
 // The version information the about window and TExeInfo read back from this
@@ -31,6 +32,7 @@
     "Comments=Compress, extract, test and view archives\n";
 
 int main(int argc, char** argv) {
+  tessavar::platform::PinLocalTimeZone();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tessavar");
   tessavar::ui::InstallComponentDialogs();
