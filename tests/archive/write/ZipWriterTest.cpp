@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "ZipTestUtil.h"
 #include "ZipWriteUtil.h"
 #include "archive/formats/ztvZipTV.h"
 #include "archive/write/ztvDeflate.h"
@@ -50,20 +49,6 @@ void SetTime(const fs::path& p, int secondsAgo) {
 
 // ---------------------------------------------------------------- the encoder
 
-std::string ZlibRaw(const std::string& in, int level) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, in.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 TEST(DeflateEncoder, StreamIsZlibRawDeflateAtTheTypesLevel) {
   const std::string data = Text(300000) + Noise(200000);
   for (auto [type, level] : {std::pair{dtDeflateF, 1}, {dtDeflateN, 6}, {dtDeflateX, 9}}) {
@@ -77,7 +62,7 @@ TEST(DeflateEncoder, StreamIsZlibRawDeflateAtTheTypesLevel) {
       EXPECT_EQ(z.Crc() ^ 0xFFFFFFFFu, Crc(data));
     }
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out.Memory()), static_cast<size_t>(out.Size())),
-              ZlibRaw(data, level));
+              test::zip::RawDeflate(data, level));
   }
   EXPECT_EQ(DeflateTypeBits(dtDeflateS), 6);
   EXPECT_EQ(DeflateTypeBits(dtDeflateF), 4);
@@ -104,7 +89,7 @@ TEST(DeflateEncoder, EncipheredBlocksEqualEncipheringTheWholeOutput) {
   std::string plain(reinterpret_cast<char*>(out.Memory()), static_cast<size_t>(out.Size()));
   TSeedKeyValues k2 = start;
   DecipherBuffer(k2, reinterpret_cast<uint8_t*>(plain.data()), plain.size());
-  EXPECT_EQ(plain, ZlibRaw(data, 6));
+  EXPECT_EQ(plain, test::zip::RawDeflate(data, 6));
   EXPECT_GT(plain.size(), 3u * 131070u);
 }
 
