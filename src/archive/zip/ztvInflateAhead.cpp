@@ -45,14 +45,12 @@ libdeflate_decompressor* ThreadDecompressor() {
 void TWholeEntry::Reserve(size_t packedSize, size_t plainSize) {
   // Powers of two, so a buffer that serves entries of growing sizes is
   // replaced only a few times.
-  auto grow = [](platform::LargeBuffer& buffer, size_t& cap, size_t want) {
-    if (cap >= want && buffer) return;
-    const size_t size = std::bit_ceil(std::max<size_t>(want, 4096));
-    buffer = platform::LargeBuffer(size);
-    cap = buffer.size();
+  auto grow = [](platform::LargeBuffer& buffer, size_t want) {
+    if (buffer && buffer.size() >= want) return;
+    buffer = platform::LargeBuffer(std::bit_ceil(std::max<size_t>(want, 4096)));
   };
-  grow(packed, packedCap, packedSize);
-  grow(plain, plainCap, plainSize);
+  grow(packed, packedSize);
+  grow(plain, plainSize);
 }
 
 void TWholeEntry::Inflate() {
@@ -121,36 +119,26 @@ TInflateAhead::~TInflateAhead() {
 
 // Takes the mutex's protection for granted unless `want` is at most
 // kPooledFrom, which never touches the pool.
-void TInflateAhead::Fit(platform::LargeBuffer& buffer, size_t& cap, size_t want) {
+platform::LargeBuffer TInflateAhead::Fit(size_t want) {
   want = std::max<size_t>(want, 1);
-  if (buffer && cap >= want) return;
-  if (want <= kPooledFrom) {
-    buffer = platform::LargeBuffer(want);
-    cap = buffer.size();
-    return;
-  }
-  platform::LargeBuffer old = std::move(buffer);
-  const size_t oldCap = cap;
+  if (want <= kPooledFrom) return platform::LargeBuffer(want);
   auto best = spares_.lower_bound(want);
   if (best != spares_.end()) {
-    cap = best->first;
-    buffer = std::move(best->second);
-    spareBytes_ -= cap;
+    platform::LargeBuffer buffer = std::move(best->second);
+    spareBytes_ -= buffer.size();
     spares_.erase(best);
-  } else {
-    // Powers of two (whole megabytes above one), so that buffers fit the
-    // entries that come later.
-    constexpr size_t kMiB = 1 << 20;
-    cap = want <= kMiB ? std::bit_ceil(want) : (want + kMiB - 1) / kMiB * kMiB;
-    buffer = platform::LargeBuffer(cap);
-    cap = buffer.size();
+    return buffer;
   }
-  if (old) Keep(std::move(old), oldCap);
+  // Powers of two (whole megabytes above one), so that buffers fit the
+  // entries that come later.
+  constexpr size_t kMiB = 1 << 20;
+  return platform::LargeBuffer(want <= kMiB ? std::bit_ceil(want) : (want + kMiB - 1) / kMiB * kMiB);
 }
 
-void TInflateAhead::Keep(platform::LargeBuffer buffer, size_t cap) {
-  spareBytes_ += cap;
-  spares_.emplace(cap, std::move(buffer));
+void TInflateAhead::Keep(platform::LargeBuffer buffer) {
+  const size_t size = buffer.size();
+  spareBytes_ += size;
+  spares_.emplace(size, std::move(buffer));
   // Over the limits, the smallest spares go first, and the largest when the
   // bytes are too many.
   while (spares_.size() > kSpareBuffers) {
@@ -171,11 +159,11 @@ void TInflateAhead::Recycle(std::unique_ptr<TWholeEntry> entry) {
 }
 
 void TInflateAhead::Release(TWholeEntry& entry) {
-  if (entry.packed && entry.packedCap > kPooledFrom) Keep(std::move(entry.packed), entry.packedCap);
-  if (entry.plain && entry.plainCap > kPooledFrom) Keep(std::move(entry.plain), entry.plainCap);
+  // Small buffers go back to the heap.
+  if (entry.packed.size() > kPooledFrom) Keep(std::move(entry.packed));
+  if (entry.plain.size() > kPooledFrom) Keep(std::move(entry.plain));
   entry.packed.reset();
   entry.plain.reset();
-  entry.packedCap = entry.plainCap = 0;
 }
 
 std::unique_ptr<TWholeEntry> TInflateAhead::Take(size_t entry) {
@@ -187,7 +175,7 @@ std::unique_ptr<TWholeEntry> TInflateAhead::Take(size_t entry) {
   // waiting for the memory they hold.
   while (!ready_.empty() && ready_.begin()->first < index) {
     auto& e = ready_.begin()->second;
-    queuedBytes_ -= static_cast<int64_t>(e->packedCap + e->plainCap);
+    queuedBytes_ -= static_cast<int64_t>(e->Held());
     Release(*e);
     ready_.erase(ready_.begin());
   }
@@ -202,7 +190,7 @@ std::unique_ptr<TWholeEntry> TInflateAhead::Take(size_t entry) {
   auto it = ready_.find(index);
   if (it != ready_.end()) {
     found = std::move(it->second);
-    queuedBytes_ -= static_cast<int64_t>(found->packedCap + found->plainCap);
+    queuedBytes_ -= static_cast<int64_t>(found->Held());
     ready_.erase(it);
   }
   WakeWorkers();
@@ -227,7 +215,7 @@ void TInflateAhead::Finish(size_t batch, std::vector<std::pair<size_t, std::uniq
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [slot, entry] : results) {
-      queuedBytes_ += static_cast<int64_t>(entry->packedCap + entry->plainCap);
+      queuedBytes_ += static_cast<int64_t>(entry->Held());
       ready_.emplace(slot, std::move(entry));
     }
     done_[batch] = 1;
@@ -293,12 +281,12 @@ std::unique_ptr<TWholeEntry> TInflateAhead::InflateOne(TReadCache& headers, cons
   auto e = std::make_unique<TWholeEntry>();
   if (static_cast<size_t>(std::max(compressed, uncompressed)) <= kPooledFrom) {
     // Small buffers come from the heap, without the lock.
-    Fit(e->packed, e->packedCap, static_cast<size_t>(compressed));
-    Fit(e->plain, e->plainCap, static_cast<size_t>(uncompressed));
+    e->packed = Fit(static_cast<size_t>(compressed));
+    e->plain = Fit(static_cast<size_t>(uncompressed));
   } else {
     std::lock_guard<std::mutex> lock(mutex_);
-    Fit(e->packed, e->packedCap, static_cast<size_t>(compressed));
-    Fit(e->plain, e->plainCap, static_cast<size_t>(uncompressed));
+    e->packed = Fit(static_cast<size_t>(compressed));
+    e->plain = Fit(static_cast<size_t>(uncompressed));
   }
   if (!e->packed || !e->plain) return nullptr;  // no memory: the component inflates it itself
   e->dataPos = item.LocalPosition + 30 + local.FileNameLength + local.ExtraFieldLength;

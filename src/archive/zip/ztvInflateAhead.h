@@ -27,11 +27,9 @@ class TReadCache;
 // as fast as the streaming inflater; larger ones stream with a bounded window.
 inline constexpr int64_t kWholeEntryLimit = 64 << 20;
 
-// One entry inflated in memory. The buffers only grow, so a recycled entry
-// costs no allocation and no page faults.
+// One entry inflated in memory.
 struct TWholeEntry {
   platform::LargeBuffer packed, plain;
-  size_t packedCap = 0, plainCap = 0;
   size_t packedLen = 0;     // stored bytes actually read
   size_t actual = 0;        // plain bytes produced
   bool decoded = false;     // the stream decoded (possibly short of its size)
@@ -39,7 +37,10 @@ struct TWholeEntry {
   uint32_t crc = 0;         // CRC-32 of the `actual` plain bytes
   int64_t dataPos = 0, compressed = 0, uncompressed = 0;
 
+  // Grows the buffers to at least these sizes (the component's own entry,
+  // reused from one entry to the next).
   void Reserve(size_t packedSize, size_t plainSize);
+  size_t Held() const { return packed.size() + plain.size(); }
   // Inflates packed[0, packedLen) into plain and takes the check value.
   void Inflate();
 };
@@ -75,10 +76,9 @@ class TInflateAhead {
   size_t BatchOf(size_t slot) const;
   void WakeWorkers();  // with the mutex held
   // The buffer pool; called with the mutex held.
-  void Fit(platform::LargeBuffer& buffer, size_t& cap, size_t want);
+  platform::LargeBuffer Fit(size_t want);
   void Release(TWholeEntry& entry);
-  void Keep(platform::LargeBuffer buffer, size_t cap);
-
+  void Keep(platform::LargeBuffer buffer);
 
   std::string path_;
   const std::vector<TUnBaseHeaderObj>& list_;
